@@ -1,0 +1,276 @@
+/*
+ * kip: affine resampling and projections of 8-bit and 16-bit grayscale images.
+ *
+ * One header, plain C99, usable from C and C++. Every function returns a signed 32-bit status:
+ * 0 is success, a negative value a failure (the KIP_ERR_ codes below or a code passed up from a
+ * lower layer). Out-parameters are written only on success. No function throws, and none keeps an
+ * address it was given after it returns.
+ *
+ * Coordinate systems, named once:
+ *  - pel grid: an image's own integer lattice. Pel (i, j) covers [i, i + 1) x [j, j + 1); the
+ *    first stored pel of an image sits at its (xOrigin, yOrigin).
+ *  - window coordinates: a window is a rectangle of an image's pel grid; its (xOrigin, yOrigin)
+ *    is its top-left pel in that grid, and every rectangle handed to the window functions is in
+ *    that grid too, never relative to the window.
+ *  - client coordinates: the caller's own frame. An image's linear image-from-client transform
+ *    maps client coordinates to pel-grid coordinates (identity by default).
+ */
+#ifndef KIP_KIP_H
+#define KIP_KIP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(KIP_BUILDING)
+#define KIP_API __attribute__((visibility("default")))
+#else
+#define KIP_API
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Status codes
+ * ------------------------------------------------------------------------------------------- */
+
+#define KIP_OK 0
+
+/* An optimized routine was forbidden or declined. Internal signal only: no exported function
+ * returns it (nor any status whose low 16 bits lie in 0x600..0x61F). */
+#define KIP_ERR_NOT_AVAILABLE ((int32_t)0x80000601)
+/* Projection: the source image is not bound. */
+#define KIP_ERR_PROJECT_UNBOUND ((int32_t)0x80000782)
+/* Projection without clipping: the sampling reaches outside the source. */
+#define KIP_ERR_PROJECT_CLIPS ((int32_t)0x80000783)
+/* Clipped projection: the padded source and the source have no pel in common. */
+#define KIP_ERR_PROJECT_NO_OVERLAP ((int32_t)0x80000784)
+/* Transform: the source image is not bound. */
+#define KIP_ERR_TRANSFORM_UNBOUND ((int32_t)0x80000786)
+/* Transform without clipping: the sampling reaches outside the source. */
+#define KIP_ERR_TRANSFORM_CLIPS ((int32_t)0x80000787)
+/* Clipped transform: the sampling touches no source pel. */
+#define KIP_ERR_TRANSFORM_NO_OVERLAP ((int32_t)0x80000788)
+/* The sample parameters ask for an x count or a y count below 1. */
+#define KIP_ERR_NO_SAMPLES ((int32_t)0x8000078A)
+/* Row stride or height of 32768 pels or more where 16.16 fixed-point sampling is needed. */
+#define KIP_ERR_SOURCE_TOO_LARGE ((int32_t)0x8000078B)
+/* A sample mode the called path does not offer (16-bit projections in modes 2 and 3, any mode
+ * above 3 on the table-driven path). */
+#define KIP_ERR_MODE_UNSUPPORTED ((int32_t)0x8000078C)
+
+/* Codes of kip's own lower layers and argument checks (0x80000900 and up). */
+/* A pointer that must not be null is null. */
+#define KIP_ERR_NULL_POINTER ((int32_t)0x80000901)
+/* An image or window has a pel size this function does not take. */
+#define KIP_ERR_PEL_SIZE ((int32_t)0x80000902)
+/* Memory could not be allocated. */
+#define KIP_ERR_OUT_OF_MEMORY ((int32_t)0x80000903)
+/* A width, height, stride or length is negative, or the bytes it spans do not fit the address
+ * space; or a window's pel pointer is null while it has pels. */
+#define KIP_ERR_BAD_SIZE ((int32_t)0x80000904)
+/* The operation needs pels and the image has none (it is unbound). */
+#define KIP_ERR_NOT_BOUND ((int32_t)0x80000905)
+/* A rectangle asked of a window lies partly or wholly outside it (and no flag was given to
+ * report the clipping). */
+#define KIP_ERR_OUTSIDE_WINDOW ((int32_t)0x80000906)
+/* Source and destination pels share memory. */
+#define KIP_ERR_MEMORY_OVERLAP ((int32_t)0x80000907)
+/* A transform that must be inverted is singular. */
+#define KIP_ERR_SINGULAR ((int32_t)0x80000908)
+/* A coordinate, transform element or rectangle holds NaN or an infinity, or a computation on it
+ * left the finite range. */
+#define KIP_ERR_NOT_FINITE ((int32_t)0x80000909)
+/* A finite value is too large to become the integer the operation needs. */
+#define KIP_ERR_OUT_OF_RANGE ((int32_t)0x8000090A)
+/* A destination is too small for the result (its first row has too few pels). */
+#define KIP_ERR_DEST_TOO_SMALL ((int32_t)0x8000090B)
+/* A job of the thread group failed in a way that carried no status of its own. */
+#define KIP_ERR_JOB_FAILED ((int32_t)0x8000090C)
+
+/* ---------------------------------------------------------------------------------------------
+ * Records
+ * ------------------------------------------------------------------------------------------- */
+
+/* Linear (affine) transform: maps (x, y) to (e0 x + e1 y + tx, e2 x + e3 y + ty). */
+typedef struct kmath_xformLinear {
+  double tx, ty, e0, e1, e2, e3;
+} kmath_xformLinear;
+
+/* Affine rectangle: the map of the unit square onto it, laid out as a kmath_xformLinear.
+ * (tx, ty) is its origin corner, (e0, e2) its x side, (e1, e3) its y side. */
+typedef struct kmath_shapeAffineRect {
+  double tx, ty, e0, e1, e2, e3;
+} kmath_shapeAffineRect;
+
+/* Rectangle of whole pels. */
+typedef struct kstd_rect32 {
+  int32_t x, y, width, height;
+} kstd_rect32;
+
+/* Growable vector of 32-bit values. Construct before use, destruct when done. */
+typedef struct kstd_vector32 {
+  uint32_t* begin;  /* first entry, null while empty and never grown */
+  int32_t size;     /* entries in use */
+  int32_t capacity; /* entries allocated */
+} kstd_vector32;
+
+typedef struct kimg_storage kimg_storage; /* reference-counted pel storage, private */
+
+/* Image. width, height, xOrigin and yOrigin may be read, and the origins set, directly; read the
+ * pels through a window (kimg_window_init). The other fields belong to the image functions. */
+typedef struct kimg_image {
+  int32_t width;
+  int32_t height;
+  int32_t xOrigin; /* pel-grid x of the first stored pel */
+  int32_t yOrigin; /* pel-grid y of the first stored pel */
+  int32_t pelSize; /* bytes per pel: 1, 2 or 4; 0 while unbound */
+  int32_t stride;  /* pels from one row to the next */
+  void* firstPel;
+  kimg_storage* storage;
+  kmath_xformLinear imageFromClient;
+} kimg_image;
+
+/* Window: a plain record, copied by value, over a rectangle of an image's pels.
+ * Byte address of window pel (x, y) = firstPel + pelSize * (y * stride + x). */
+typedef struct kimg_window {
+  int32_t width;
+  int32_t height;
+  int32_t xOrigin; /* pel-grid position of the window's first pel */
+  int32_t yOrigin;
+  int32_t reserved0;
+  int32_t bandOffset; /* 0 in every window the image functions make */
+  int32_t reserved1;
+  int32_t reserved2;
+  int32_t stride; /* pels from one row to the next */
+  void* firstPel;
+  int32_t pelSize; /* bytes per pel: 1, 2 or 4 */
+} kimg_window;
+
+/* ---------------------------------------------------------------------------------------------
+ * Images
+ * ------------------------------------------------------------------------------------------- */
+
+/* Makes an image of width x height pels of pelSize bytes (1, 2 or 4), zero-filled, at origin
+ * (0, 0), with the identity client transform. A width or height of 0 gives a bound image with no
+ * pels. The record is overwritten without being released. */
+KIP_API int32_t kimg_image_construct(kimg_image* image, int32_t pelSize, int32_t width, int32_t height);
+/* Makes an unbound image (no storage, 0 x 0, origin (0, 0), identity transform). */
+KIP_API int32_t kimg_image_constructUnbound(kimg_image* image);
+/* Releases the image's share of its storage and leaves it unbound. Null is accepted. */
+KIP_API int32_t kimg_image_destruct(kimg_image* image);
+/* Binds the image to new zero-filled storage, releasing what it held; origin becomes (0, 0). */
+KIP_API int32_t kimg_image_assignNew(kimg_image* image, int32_t pelSize, int32_t width, int32_t height);
+/* Binds the image to pels the caller owns, without copying: stride is in pels (>= width). The
+ * memory must stay valid while this image, or any image sharing its storage, is bound. */
+KIP_API int32_t kimg_image_bindExternal(kimg_image* image, void* pels, int32_t pelSize, int32_t width,
+                                        int32_t height, int32_t stride);
+/* Makes destination share source's storage and copies its extent, origin and client transform.
+ * Assigning an unbound source leaves the destination unbound. */
+KIP_API int32_t kimg_image_assign(kimg_image* destination, const kimg_image* source);
+/* Releases the storage; extent, origin and transform are kept. */
+KIP_API int32_t kimg_image_setUnbound(kimg_image* image);
+KIP_API int32_t kimg_image_getIsBound(kimg_image* image, int32_t* isBound);
+KIP_API int32_t kimg_imageConst_getIsBound(const kimg_image* image, int32_t* isBound);
+KIP_API int32_t kimg_imageConst_getLinearImageFromClientXform(const kimg_image* image, kmath_xformLinear* xform);
+KIP_API int32_t kimg_image_setLinearImageFromClientXform(kimg_image* image, const kmath_xformLinear* xform);
+/* Gives destination the client transform of source. */
+KIP_API int32_t kimg_image_copyXforms(kimg_image* destination, const kimg_image* source);
+/* Common rectangle of two images' extents in the pel grid; *isEmpty nonzero when there is none
+ * (the rectangle is then not written). */
+KIP_API int32_t kimg_imageConst_gcr(const kimg_image* a, const kimg_image* b, kstd_rect32* common, int32_t* isEmpty);
+
+/* ---------------------------------------------------------------------------------------------
+ * Windows
+ * ------------------------------------------------------------------------------------------- */
+
+/* Window over the whole of a bound image (KIP_ERR_NOT_BOUND otherwise). */
+KIP_API int32_t kimg_window_init(kimg_window* window, kimg_image* image);
+KIP_API int32_t kimg_windowConst_init(kimg_window* window, const kimg_image* image);
+/* Empty window with no pels (all fields 0), for the caller to describe storage of its own. */
+KIP_API int32_t kimg_window_initUnbound(kimg_window* window);
+/* Narrows a window in place to the rectangle (x, y, width, height) of the pel grid. With a flag
+ * the window becomes the common part and *clipped says whether the rectangle reached outside; with
+ * a null flag such a rectangle is refused (KIP_ERR_OUTSIDE_WINDOW) and the window is unchanged. */
+KIP_API int32_t kimg_window_window(kimg_window* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                                   int32_t* clipped);
+KIP_API int32_t kimg_windowConst_window(kimg_window* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                                        int32_t* clipped);
+KIP_API int32_t kimg_window_windowRect(kimg_window* window, const kstd_rect32* rect, int32_t* clipped);
+/* Window over a rectangle of a bound image, as kimg_window_init then kimg_window_windowRect. */
+KIP_API int32_t kimg_window_initWindow(kimg_window* window, kimg_image* image, const kstd_rect32* rect,
+                                       int32_t* clipped);
+/* Common rectangle of two windows in the pel grid; *isEmpty nonzero when there is none. */
+KIP_API int32_t kimg_windowConst_gcr(const kimg_window* a, const kimg_window* b, kstd_rect32* common,
+                                     int32_t* isEmpty);
+
+/* ---------------------------------------------------------------------------------------------
+ * Pels. Copies match pels by pel-grid coordinates and copy the common part of the two extents;
+ * no common part copies nothing and succeeds. Pel sizes must match the function.
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kip_pelSet8(kimg_image* image, uint8_t value);
+KIP_API int32_t kip_pelSet16(kimg_image* image, uint16_t value);
+KIP_API int32_t kip_pelSetWindow8(kimg_window* window, uint8_t value);
+KIP_API int32_t kip_pelSetWindow16(kimg_window* window, uint16_t value);
+KIP_API int32_t kip_pelCopy8(const kimg_image* source, kimg_image* destination);
+KIP_API int32_t kip_pelCopy16(const kimg_image* source, kimg_image* destination);
+KIP_API int32_t kip_pelCopyWindow8(const kimg_window* source, kimg_window* destination);
+KIP_API int32_t kip_pelCopyWindow16(const kimg_window* source, kimg_window* destination);
+KIP_API int32_t kip_pelCopyWindow32(const kimg_window* source, kimg_window* destination);
+
+/* ---------------------------------------------------------------------------------------------
+ * Rectangles and vectors
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kstd_rect32_init(kstd_rect32* rect, int32_t x, int32_t y, int32_t width, int32_t height);
+/* *result is 0 when the rectangles are equal, nonzero otherwise. */
+KIP_API int32_t kstd_rect32_compare(const kstd_rect32* a, const kstd_rect32* b, int32_t* result);
+KIP_API int32_t kstd_vector32_construct(kstd_vector32* vector);
+KIP_API int32_t kstd_vector32_destruct(kstd_vector32* vector);
+/* Sets the number of entries; new entries are 0. On failure the vector is unchanged. */
+KIP_API int32_t kstd_vector32_resize(kstd_vector32* vector, int32_t length);
+KIP_API int32_t kstd_vector32_getBegin(kstd_vector32* vector, uint32_t** first);
+
+/* ---------------------------------------------------------------------------------------------
+ * Application hooks
+ * ------------------------------------------------------------------------------------------- */
+
+/* Optimization hook: null, or a function that answers nonzero for the name of an optimized routine
+ * that must not run; kip then computes the same result with its portable code. It is read afresh at
+ * every use and may be called from several threads at once. Names asked: "kip_affineProcess",
+ * "kip_affineProcess16", "kf_projection_vertical8_core" (row sums), "kf_projection_horizontal8_core"
+ * (column sums), "kip_affineTransformTileBilinearAccurate16Portable". */
+typedef int32_t (*kprt_optimizationHook)(const char* routineName);
+KIP_API extern kprt_optimizationHook kprt_isOptimizationInhibitedFP;
+
+/* Attention (cancellation) handler: long operations call it at fixed points; a negative answer ends
+ * the operation with that status. Null removes it. Must be safe to call from any thread. */
+typedef int32_t (*ksys_attentionHandler)(void* context);
+KIP_API int32_t ksys_attention_setHandler(ksys_attentionHandler handler, void* context);
+
+/* ---------------------------------------------------------------------------------------------
+ * Projection sums of 8-bit images: one unsigned 32-bit sum per row (Horizontal) or per column
+ * (Vertical), added with wrap-around modulo 2^32. pelCount, when not null, receives the number of
+ * pels in each sum. An unbound destination image is bound to a length x 1 image of 32-bit pels; a
+ * bound one, or a destination window, must have 32-bit pels and room for length of them in its
+ * first row. A vector is resized to length.
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kip_projectHorizontal8(const kimg_image* source, kimg_image* destination, uint32_t* pelCount);
+KIP_API int32_t kip_projectVertical8(const kimg_image* source, kimg_image* destination, uint32_t* pelCount);
+KIP_API int32_t kip_projectHorizontalWindow8(const kimg_window* source, kimg_window* destination, uint32_t* pelCount);
+KIP_API int32_t kip_projectVerticalWindow8(const kimg_window* source, kimg_window* destination, uint32_t* pelCount);
+KIP_API int32_t kip_projectHorizontalVector8(const kimg_image* source, kstd_vector32* vector, uint32_t* pelCount);
+KIP_API int32_t kip_projectVerticalVector8(const kimg_image* source, kstd_vector32* vector, uint32_t* pelCount);
+KIP_API int32_t kip_projectHorizontalVectorWindow8(const kimg_window* source, kstd_vector32* vector,
+                                                   uint32_t* pelCount);
+KIP_API int32_t kip_projectVerticalVectorWindow8(const kimg_window* source, kstd_vector32* vector,
+                                                 uint32_t* pelCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIP_KIP_H */

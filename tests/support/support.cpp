@@ -1,0 +1,94 @@
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+namespace kiptest {
+
+ScopedImage::ScopedImage(int32_t pelSize, int32_t width, int32_t height) {
+  const int32_t status = kimg_image_construct(&image_, pelSize, width, height);
+  if (status < 0) {
+    ADD_FAILURE() << "kimg_image_construct failed: " << status;
+    kimg_image_constructUnbound(&image_);
+  }
+}
+
+kimg_window ScopedImage::window() {
+  kimg_window window{};
+  EXPECT_EQ(kimg_window_init(&window, &image_), 0);
+  return window;
+}
+
+namespace {
+std::mutex hookMutex;
+std::set<std::string> forbiddenNames;
+std::map<std::string, int> askedNames;
+
+int32_t testHook(const char* name) {
+  std::lock_guard<std::mutex> lock(hookMutex);
+  ++askedNames[name];
+  return forbiddenNames.count(name) ? 1 : 0;
+}
+}  // namespace
+
+ScopedHook::ScopedHook(std::initializer_list<std::string> forbidden) : previous_(kprt_isOptimizationInhibitedFP) {
+  {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    forbiddenNames = forbidden;
+    askedNames.clear();
+  }
+  kprt_isOptimizationInhibitedFP = &testHook;
+}
+
+ScopedHook::~ScopedHook() { kprt_isOptimizationInhibitedFP = previous_; }
+
+int ScopedHook::askedCount(const std::string& name) {
+  std::lock_guard<std::mutex> lock(hookMutex);
+  auto it = askedNames.find(name);
+  return it == askedNames.end() ? 0 : it->second;
+}
+
+ScopedCpuinfo::ScopedCpuinfo(uint32_t processorKind, uint32_t featureFlags, int32_t status) {
+  ksys_cpuinfo info{processorKind, featureFlags, 0};
+  ksys_cpuinfo_testOverride(&info, status);
+}
+
+int sweepAllocationFailures(const std::function<int32_t()>& call, const std::function<void()>& afterFailure) {
+  for (uint64_t failAt = 1; failAt < 10000; ++failAt) {
+    const int64_t liveBefore = ksys_memory_testLiveBlocks();
+    const uint64_t countBefore = ksys_memory_testAllocationCount();
+    ksys_memory_testFailAt(failAt);
+    const int32_t status = call();
+    ksys_memory_testFailAt(0);
+    const uint64_t made = ksys_memory_testAllocationCount() - countBefore;
+    if (made < failAt) {
+      EXPECT_GE(status, 0) << "run with no failing allocation failed";
+      return static_cast<int>(made);
+    }
+    EXPECT_EQ(status, KIP_ERR_OUT_OF_MEMORY) << "allocation " << failAt << " failed";
+    EXPECT_EQ(ksys_memory_testLiveBlocks(), liveBefore) << "leak after allocation " << failAt << " failed";
+    if (afterFailure) afterFailure();
+  }
+  ADD_FAILURE() << "the call never stopped allocating";
+  return -1;
+}
+
+void fillRandom8(kimg_image* image, uint32_t seed) {
+  std::mt19937 random(seed);
+  for (int32_t y = 0; y < image->height; ++y) {
+    auto* row = static_cast<uint8_t*>(image->firstPel) + static_cast<ptrdiff_t>(y) * image->stride;
+    for (int32_t x = 0; x < image->width; ++x) row[x] = static_cast<uint8_t>(random());
+  }
+}
+
+void fillRandom16(kimg_image* image, uint32_t seed) {
+  std::mt19937 random(seed);
+  for (int32_t y = 0; y < image->height; ++y) {
+    auto* row = static_cast<uint16_t*>(image->firstPel) + static_cast<ptrdiff_t>(y) * image->stride;
+    for (int32_t x = 0; x < image->width; ++x) row[x] = static_cast<uint16_t>(random());
+  }
+}
+
+}  // namespace kiptest
