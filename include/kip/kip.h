@@ -88,6 +88,8 @@ extern "C" {
 #define KIP_ERR_DEST_TOO_SMALL ((int32_t)0x8000090B)
 /* A job of the thread group failed in a way that carried no status of its own. */
 #define KIP_ERR_JOB_FAILED ((int32_t)0x8000090C)
+/* An unexpected failure inside kip that carried no status (a defect: please report it). */
+#define KIP_ERR_INTERNAL ((int32_t)0x8000090D)
 
 /* ---------------------------------------------------------------------------------------------
  * Records
@@ -268,6 +270,72 @@ KIP_API int32_t kip_projectHorizontalVectorWindow8(const kimg_window* source, ks
                                                    uint32_t* pelCount);
 KIP_API int32_t kip_projectVerticalVectorWindow8(const kimg_window* source, kstd_vector32* vector,
                                                  uint32_t* pelCount);
+
+/* ---------------------------------------------------------------------------------------------
+ * Sample parameters and sampling geometry
+ *
+ * A sampling takes an affine rectangle of the source's client coordinates (the map of the unit
+ * square onto it), divides it into xCount x yCount samples and reads each at its centre:
+ * destination pel (i, j) is sampled at the rectangle's point ((i + 0.5) / xCount, (j + 0.5) /
+ * yCount). The rectangle's origin corner is where destination pel (0, 0) begins; its x side runs
+ * along the destination's rows, its y side down its columns.
+ * ------------------------------------------------------------------------------------------- */
+
+/* Sample modes. */
+#define KIP_SAMPLE_NEAREST 0u   /* nearest neighbour */
+#define KIP_SAMPLE_BILINEAR 1u  /* bilinear */
+#define KIP_SAMPLE_LINEAR2 2u   /* two-pass linear */
+#define KIP_SAMPLE_CUBIC2 3u    /* two-pass cubic */
+
+/* Alignment codes: an exact axis-aligned map is a copy (0), a turn by 90, 180 or 270 degrees, or
+ * one of these with a mirror (1, 91, 181, 271); every other map is general. */
+#define KIP_ALIGNMENT_GENERAL 0xFFFFFFFFu
+
+typedef struct affineSampleParams {
+  kmath_shapeAffineRect affineRect; /* sampled region, in the source's client coordinates */
+  uint32_t sampleMode;              /* KIP_SAMPLE_... */
+  int32_t xCount;                   /* samples along the x side: destination width */
+  int32_t yCount;                   /* samples along the y side: destination height */
+} affineSampleParams;
+
+/* Stores the values unchanged; nothing is tested. */
+KIP_API int32_t kip_affineSampleParams_init(affineSampleParams* params, uint32_t sampleMode,
+                                            const kmath_shapeAffineRect* affineRect, int32_t xCount, int32_t yCount);
+/* Bilinear sampling at the resolution of the space xform maps into (null: client units): the
+ * counts are the rounded side lengths of the rectangle mapped by xform. */
+KIP_API int32_t kip_affineSampleParams_initRectStandard(affineSampleParams* params,
+                                                        const kmath_shapeAffineRect* affineRect,
+                                                        const kmath_xformLinear* xform);
+/* The destination's image-from-client transform: maps the rectangle onto the destination's pel
+ * grid ((0, 0) to (xCount, yCount)), or onto a one-row grid when forProjection is nonzero. */
+KIP_API int32_t kip_affineSampleParams_getDestImageFromClientXform(const affineSampleParams* params,
+                                                                   int32_t forProjection, kmath_xformLinear* out);
+/* Whether the map from destination to source pels is an exact axis-aligned copy, turn or mirror;
+ * writes the code, and for an aligned map the source rectangle it copies when window is not null. */
+KIP_API int32_t kip_affine_imageAlignment_compute(const affineSampleParams* params,
+                                                  const kmath_xformLinear* imageFromClient, uint32_t* alignmentCode,
+                                                  kstd_rect32* window);
+/* *willClip = 1 when some sample, with the reach of its sample mode, needs pels outside the window
+ * (or image); 0 when all stay inside. KIP_ERR_NO_SAMPLES for counts below 1. */
+KIP_API int32_t kip_affineSampleParams_getWillClipWindow(const affineSampleParams* params, const kimg_window* window,
+                                                         const kmath_xformLinear* imageFromClient, uint32_t* willClip);
+KIP_API int32_t kip_affineSampleParams_getWillClip(const affineSampleParams* params, const kimg_image* image,
+                                                   uint32_t* willClip);
+/* The source pels a sampling can reach, with a margin of 6 pels: a rectangle of the pel grid. */
+KIP_API int32_t kip_affineSampleParams_getMaxSrcRectWindow(const affineSampleParams* params, const kimg_window* window,
+                                                           const kmath_xformLinear* imageFromClient, kstd_rect32* rect);
+KIP_API int32_t kip_affineSampleParams_getMaxSrcRect(const affineSampleParams* params, const kimg_image* image,
+                                                     kstd_rect32* rect);
+
+/* ---------------------------------------------------------------------------------------------
+ * Aligned fast path: copies the source window into the destination window turned and mirrored as
+ * the alignment code says (an unknown code copies). The windows' sizes must match the code: equal
+ * for 0, 91, 180 and 271, exchanged for 1, 90, 181 and 270.
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kip_affineTransformAligned(const kimg_window* source, kimg_window* destination, uint32_t alignmentCode);
+KIP_API int32_t kip_affineTransformAligned16(const kimg_window* source, kimg_window* destination,
+                                             uint32_t alignmentCode);
 
 #ifdef __cplusplus
 }

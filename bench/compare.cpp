@@ -1,0 +1,79 @@
+// kip against OpenCV on the same work in one process. One line per case:
+//   CASE  kip_ms=...  opencv_ms=...  ratio=...  threads=N      (ratio = OpenCV time / kip time)
+// Each time is the median of repeated runs, kip and OpenCV alternating so that both see the same
+// machine load.
+#include <kip/kip.h>
+
+#include "bench_images.hpp"
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <tbb/global_control.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kSide = 4096;
+constexpr int kRepeats = 31;
+
+double milliseconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+void compareCase(const char* name, int threads, const std::function<void()>& kipWork,
+                 const std::function<void()>& opencvWork) {
+  tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+  cv::setNumThreads(threads);
+  kipWork();
+  opencvWork();
+  std::vector<double> kipTimes, opencvTimes;
+  for (int i = 0; i < kRepeats; ++i) {
+    kipTimes.push_back(milliseconds(kipWork));
+    opencvTimes.push_back(milliseconds(opencvWork));
+  }
+  const double kipMs = median(kipTimes), opencvMs = median(opencvTimes);
+  std::printf("%-28s kip_ms=%.3f  opencv_ms=%.3f  ratio=%.2f  threads=%d\n", name, kipMs, opencvMs,
+              opencvMs / kipMs, threads);
+  std::fflush(stdout);
+}
+
+void projectionSums(int threads) {
+  BenchImage source(1, kSide, kSide);
+  BenchImage sums(4, kSide, 1);
+  kimg_window sourceWindow{}, sumsWindow{};
+  kimg_window_init(&sourceWindow, source.get());
+  kimg_window_init(&sumsWindow, sums.get());
+  const cv::Mat mat(kSide, kSide, CV_8UC1, source.get()->firstPel, static_cast<size_t>(source.get()->stride));
+  cv::Mat reduced;
+
+  compareCase(
+      "row_sums_4096", threads, [&] { kip_projectHorizontalWindow8(&sourceWindow, &sumsWindow, nullptr); },
+      [&] { cv::reduce(mat, reduced, 1, cv::REDUCE_SUM, CV_32S); });
+  compareCase(
+      "column_sums_4096", threads, [&] { kip_projectVerticalWindow8(&sourceWindow, &sumsWindow, nullptr); },
+      [&] { cv::reduce(mat, reduced, 0, cv::REDUCE_SUM, CV_32S); });
+}
+
+}  // namespace
+
+int main() {
+  const int allThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  for (int threads : {1, allThreads}) {
+    projectionSums(threads);
+  }
+  return 0;
+}

@@ -1,0 +1,59 @@
+// Timings of kip's hot paths on realistic sizes. Portable variants run with the optimization hook
+// forbidding the optimized routine, so each optimized path is measured against its own reference.
+#include <kip/kip.h>
+
+#include "bench_images.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kSide = 4096;
+
+const char* forbiddenName = nullptr;
+int32_t forbidOne(const char* name) { return forbiddenName != nullptr && std::strcmp(name, forbiddenName) == 0; }
+
+struct ForbidScope {
+  explicit ForbidScope(const char* name) {
+    forbiddenName = name;
+    kprt_isOptimizationInhibitedFP = name ? &forbidOne : nullptr;
+  }
+  ~ForbidScope() { kprt_isOptimizationInhibitedFP = nullptr; }
+};
+
+template <int32_t (*Project)(const kimg_window*, kimg_window*, uint32_t*)>
+void projectionSums(benchmark::State& state, const char* forbid, bool rows) {
+  BenchImage source(1, kSide, kSide);
+  BenchImage sums(4, kSide, 1);
+  kimg_window sourceWindow{}, sumsWindow{};
+  kimg_window_init(&sourceWindow, source.get());
+  kimg_window_init(&sumsWindow, sums.get());
+  ForbidScope scope(forbid);
+  for (auto _ : state) {
+    if (Project(&sourceWindow, &sumsWindow, nullptr) != 0) state.SkipWithError("projection failed");
+    benchmark::DoNotOptimize(sums.get()->firstPel);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide);
+  state.SetLabel(rows ? "row sums" : "column sums");
+}
+
+void BM_RowSums(benchmark::State& state) { projectionSums<kip_projectHorizontalWindow8>(state, nullptr, true); }
+void BM_RowSumsPortable(benchmark::State& state) {
+  projectionSums<kip_projectHorizontalWindow8>(state, "kf_projection_vertical8_core", true);
+}
+void BM_ColumnSums(benchmark::State& state) { projectionSums<kip_projectVerticalWindow8>(state, nullptr, false); }
+void BM_ColumnSumsPortable(benchmark::State& state) {
+  projectionSums<kip_projectVerticalWindow8>(state, "kf_projection_horizontal8_core", false);
+}
+
+BENCHMARK(BM_RowSums)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RowSumsPortable)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnSums)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnSumsPortable)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

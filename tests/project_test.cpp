@@ -1,0 +1,298 @@
+// Projection sums: worked values, optimized cores against independent sums on every instruction
+// set, hook and processor fallbacks, destinations, bad input and allocation failures.
+#include "project/project.hpp"
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+using kiptest::ScopedCpuinfo;
+using kiptest::ScopedHook;
+using kiptest::ScopedImage;
+using kiptest::ScopedVector;
+
+// Independent reference sums, computed the obvious way.
+template <typename Pel>
+std::vector<uint32_t> referenceSums(const std::vector<Pel>& pels, int width, int height, int stride, bool columns,
+                                    bool reverse) {
+  std::vector<uint32_t> sums(columns ? width : height, 0u);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) sums[columns ? x : y] += pels[static_cast<size_t>(y) * stride + x];
+  if (reverse) std::reverse(sums.begin(), sums.end());
+  return sums;
+}
+
+std::vector<uint32_t> windowValues(const kimg_image* image) {
+  const auto* first = static_cast<const uint32_t*>(image->firstPel);
+  return {first, first + image->width};
+}
+
+// The 3 x 2 image with rows (1, 2, 3) and (4, 5, 6).
+struct SmallImage {
+  ScopedImage image{1, 3, 2};
+  SmallImage() {
+    for (int i = 0; i < 6; ++i) image.at<uint8_t>(i % 3, i / 3) = static_cast<uint8_t>(i + 1);
+  }
+};
+
+enum class Regime { Default, HookForbidsBoth, ProcessorWithoutSimd };
+
+class ProjectionRegimeTest : public ::testing::TestWithParam<Regime> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Regime::HookForbidsBoth) {
+      hook_ = std::make_unique<ScopedHook>(
+          std::initializer_list<std::string>{"kf_projection_vertical8_core", "kf_projection_horizontal8_core"});
+    }
+    if (GetParam() == Regime::ProcessorWithoutSimd) cpu_ = std::make_unique<ScopedCpuinfo>(2, 0);
+  }
+  std::unique_ptr<ScopedHook> hook_;
+  std::unique_ptr<ScopedCpuinfo> cpu_;
+};
+
+TEST_P(ProjectionRegimeTest, WorkedExampleThroughEveryExport) {
+  SmallImage small;
+  using V = std::vector<uint32_t>;
+  uint32_t pelCount = 0;
+
+  ScopedImage rows, columns;
+  ASSERT_EQ(kip_projectHorizontal8(small.image.get(), rows.get(), &pelCount), 0);
+  EXPECT_EQ(windowValues(rows.get()), (V{6, 15}));
+  EXPECT_EQ(pelCount, 3u);
+  ASSERT_EQ(kip_projectVertical8(small.image.get(), columns.get(), &pelCount), 0);
+  EXPECT_EQ(windowValues(columns.get()), (V{5, 7, 9}));
+  EXPECT_EQ(pelCount, 2u);
+  EXPECT_EQ(columns.get()->pelSize, 4);
+  EXPECT_EQ(columns.get()->height, 1);
+
+  ScopedVector rowVector, columnVector;
+  ASSERT_EQ(kip_projectHorizontalVector8(small.image.get(), rowVector.get(), &pelCount), 0);
+  EXPECT_EQ(rowVector.values(), (V{6, 15}));
+  ASSERT_EQ(kip_projectVerticalVector8(small.image.get(), columnVector.get(), nullptr), 0);
+  EXPECT_EQ(columnVector.values(), (V{5, 7, 9}));
+
+  kimg_window source = small.image.window();
+  ASSERT_EQ(kip_projectHorizontalVectorWindow8(&source, rowVector.get(), &pelCount), 0);
+  EXPECT_EQ(rowVector.values(), (V{6, 15}));
+  ASSERT_EQ(kip_projectVerticalVectorWindow8(&source, columnVector.get(), &pelCount), 0);
+  EXPECT_EQ(columnVector.values(), (V{5, 7, 9}));
+  EXPECT_EQ(pelCount, 2u);
+
+  ScopedImage out(4, 4, 1);
+  kimg_window outWindow = out.window();
+  ASSERT_EQ(kip_projectHorizontalWindow8(&source, &outWindow, &pelCount), 0);
+  EXPECT_EQ(windowValues(out.get()), (V{6, 15, 0, 0}));
+  EXPECT_EQ(pelCount, 3u);
+  ASSERT_EQ(kip_projectVerticalWindow8(&source, &outWindow, &pelCount), 0);
+  EXPECT_EQ(windowValues(out.get()), (V{5, 7, 9, 0}));
+
+  // Reversed order, as the aligned affine projections ask for it.
+  ASSERT_EQ(kf_projection_horizontal8(&source, &outWindow, 1), 0);
+  EXPECT_EQ(windowValues(out.get()), (V{9, 7, 5, 0}));
+  ASSERT_EQ(kf_projection_vertical8(&source, &outWindow, 1), 0);
+  EXPECT_EQ(windowValues(out.get()), (V{15, 6, 5, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Regimes, ProjectionRegimeTest,
+                         ::testing::Values(Regime::Default, Regime::HookForbidsBoth, Regime::ProcessorWithoutSimd));
+
+// Optimized cores against the reference on every compiled instruction set, scalar included.
+struct CoreCase {
+  int width, height, strideExtra;
+  bool saturated;  // all pels 255: the 16-bit partial sums at their limit
+};
+
+class ProjectionCoreTest : public ::testing::TestWithParam<CoreCase> {};
+
+TEST_P(ProjectionCoreTest, EveryTargetMatchesReference) {
+  const CoreCase c = GetParam();
+  const int stride = c.width + c.strideExtra;
+  std::vector<uint8_t> pels(static_cast<size_t>(stride) * c.height + 1);
+  std::mt19937 random(c.width * 1000 + c.height);
+  for (auto& p : pels) p = c.saturated ? 255 : static_cast<uint8_t>(random());
+
+  ScopedCpuinfo simdPresent(1, 1);  // let the scalar target run the core too
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(target);
+    ASSERT_STREQ(projectionSimdTargetName(), hwy::TargetName(target));
+    for (bool reverse : {false, true}) {
+      std::vector<uint32_t> rows(c.height + 1, 0xDEADBEEF), columns(c.width + 1, 0xDEADBEEF);
+      ASSERT_EQ(kf_projection_vertical8_core(pels.data(), c.width, c.height, stride, rows.data(), reverse), 0);
+      ASSERT_EQ(kf_projection_horizontal8_core(pels.data(), c.width, c.height, stride, columns.data(), reverse), 0);
+      EXPECT_EQ(rows.back(), 0xDEADBEEF) << "wrote past the last row sum";
+      EXPECT_EQ(columns.back(), 0xDEADBEEF) << "wrote past the last column sum";
+      rows.pop_back();
+      columns.pop_back();
+      EXPECT_EQ(rows, referenceSums(pels, c.width, c.height, stride, false, reverse)) << hwy::TargetName(target);
+      EXPECT_EQ(columns, referenceSums(pels, c.width, c.height, stride, true, reverse)) << hwy::TargetName(target);
+    }
+  }
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+std::vector<CoreCase> coreCases() {
+  std::vector<CoreCase> cases;
+  for (int width : {1, 15, 16, 17, 255, 256, 257, 1000})
+    for (int height : {1, 15, 16, 17, 255, 256, 257})
+      for (bool saturated : {false, true}) cases.push_back({width, height, width % 2 ? 3 : 0, saturated});
+  cases.push_back({0, 5, 0, false});
+  cases.push_back({5, 0, 0, false});
+  cases.push_back({64, 513, 7, true});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ProjectionCoreTest, ::testing::ValuesIn(coreCases()));
+
+TEST(ProjectionCore, SumsWrapModulo2To32) {
+  // 16843010 pels of 255 sum to 2^32 + 254. Rows: one long row. Columns: a stride of 0 reads the
+  // same short row that many times without the memory.
+  const int32_t count = 16843010;
+  std::vector<uint8_t> longRow(count, 255);
+  uint32_t rowSum = 0;
+  ASSERT_EQ(kf_projection_vertical8_core(longRow.data(), count, 1, count, &rowSum, 0), 0);
+  EXPECT_EQ(rowSum, 254u);
+
+  std::vector<uint32_t> columnSums(20, 0);
+  ASSERT_EQ(kf_projection_horizontal8_core(longRow.data(), 20, count, 0, columnSums.data(), 0), 0);
+  EXPECT_EQ(columnSums, std::vector<uint32_t>(20, 254u));
+}
+
+TEST(ProjectionDispatch, HookForbiddingRowSumsLeavesColumnSumsOptimized) {
+  SmallImage small;
+  kimg_window source = small.image.window();
+  ScopedImage out(4, 3, 1);
+  kimg_window outWindow = out.window();
+  ScopedHook hook({"kf_projection_vertical8_core"});
+  ASSERT_EQ(kip_projectHorizontalWindow8(&source, &outWindow, nullptr), 0);
+  ASSERT_EQ(windowValues(out.get()), (std::vector<uint32_t>{6, 15, 0}));
+  ASSERT_EQ(kip_projectVerticalWindow8(&source, &outWindow, nullptr), 0);
+  EXPECT_EQ(windowValues(out.get()), (std::vector<uint32_t>{5, 7, 9}));
+  EXPECT_EQ(ScopedHook::askedCount("kf_projection_vertical8_core"), 1);
+  EXPECT_EQ(ScopedHook::askedCount("kf_projection_horizontal8_core"), 1);
+}
+
+TEST(ProjectionDispatch, FailingProcessorQueryIsAFailureNotADecline) {
+  SmallImage small;
+  ScopedCpuinfo failing(1, 1, static_cast<int32_t>(0x80000999));
+  ScopedImage out;
+  uint32_t pelCount = 77;
+  EXPECT_EQ(kip_projectVertical8(small.image.get(), out.get(), &pelCount), static_cast<int32_t>(0x80000999));
+  EXPECT_EQ(pelCount, 77u);
+  int32_t bound = 1;
+  kimg_image_getIsBound(out.get(), &bound);
+  EXPECT_EQ(bound, 0) << "a failed call must leave an unbound destination unbound";
+}
+
+TEST(ProjectionDestinations, BoundImageKeepsItsStorageAndVectorKeepsSizeOnRefusal) {
+  SmallImage small;
+  ScopedImage bound(4, 8, 2);
+  void* storage = bound.get()->firstPel;
+  ASSERT_EQ(kip_projectVertical8(small.image.get(), bound.get(), nullptr), 0);
+  EXPECT_EQ(bound.get()->firstPel, storage);
+  EXPECT_EQ(bound.get()->width, 8);
+  EXPECT_EQ(windowValues(bound.get())[2], 9u);
+
+  ScopedImage unbound;
+  ScopedVector vector;
+  ASSERT_EQ(kstd_vector32_resize(vector.get(), 5), 0);
+  uint32_t pelCount = 42;
+  EXPECT_EQ(kip_projectVerticalVector8(unbound.get(), vector.get(), &pelCount), KIP_ERR_PROJECT_UNBOUND);
+  EXPECT_EQ(kip_projectHorizontal8(unbound.get(), bound.get(), &pelCount), KIP_ERR_PROJECT_UNBOUND);
+  EXPECT_EQ(vector.get()->size, 5);
+  EXPECT_EQ(pelCount, 42u);
+}
+
+TEST(ProjectionDestinations, EmptyWindows) {
+  ScopedImage source(1, 4, 3);
+  kimg_window window = source.window();
+  ASSERT_EQ(kimg_window_window(&window, 1, 0, 0, 3, nullptr), 0);  // width 0, height 3
+  ScopedImage out(4, 3, 1);
+  static_cast<uint32_t*>(out.get()->firstPel)[0] = 99;
+  kimg_window outWindow = out.window();
+  ASSERT_EQ(kip_projectHorizontalWindow8(&window, &outWindow, nullptr), 0);
+  EXPECT_EQ(windowValues(out.get()), (std::vector<uint32_t>{0, 0, 0}));  // three empty rows
+  static_cast<uint32_t*>(out.get()->firstPel)[0] = 99;
+  ASSERT_EQ(kip_projectVerticalWindow8(&window, &outWindow, nullptr), 0);
+  EXPECT_EQ(windowValues(out.get())[0], 99u);  // no column: nothing written
+}
+
+TEST(ProjectionBadInput, RefusedWithClearStatus) {
+  SmallImage small;
+  kimg_window source = small.image.window();
+  ScopedImage wide16(2, 3, 2);
+  kimg_window source16 = wide16.window();
+  ScopedImage out(4, 3, 1), out8(1, 3, 1), narrow(4, 2, 1);
+  kimg_window outWindow = out.window(), out8Window = out8.window(), narrowWindow = narrow.window();
+  ScopedVector vector;
+  uint32_t pelCount = 7;
+
+  EXPECT_EQ(kip_projectVertical8(nullptr, out.get(), &pelCount), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_projectVertical8(small.image.get(), nullptr, &pelCount), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_projectVerticalWindow8(nullptr, &outWindow, &pelCount), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_projectVerticalWindow8(&source, nullptr, &pelCount), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_projectVerticalVectorWindow8(&source, nullptr, &pelCount), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_projectVerticalWindow8(&source16, &outWindow, &pelCount), KIP_ERR_PEL_SIZE);
+  EXPECT_EQ(kip_projectVertical8(wide16.get(), out.get(), &pelCount), KIP_ERR_PEL_SIZE);
+  EXPECT_EQ(kip_projectVerticalWindow8(&source, &out8Window, &pelCount), KIP_ERR_PEL_SIZE);
+  EXPECT_EQ(kip_projectVerticalWindow8(&source, &narrowWindow, &pelCount), KIP_ERR_DEST_TOO_SMALL);
+  EXPECT_EQ(kip_projectVertical8(small.image.get(), narrow.get(), &pelCount), KIP_ERR_DEST_TOO_SMALL);
+
+  kimg_window broken = source;
+  broken.firstPel = nullptr;
+  EXPECT_EQ(kip_projectHorizontalVectorWindow8(&broken, vector.get(), &pelCount), KIP_ERR_BAD_SIZE);
+  broken = source;
+  broken.stride = 1;  // rows would overlap: not a window
+  EXPECT_EQ(kip_projectHorizontalWindow8(&broken, &outWindow, &pelCount), KIP_ERR_BAD_SIZE);
+  EXPECT_EQ(pelCount, 7u);
+}
+
+TEST(ProjectionAllocation, EveryFailurePointReturnsItsStatusAndLeaksNothing) {
+  ScopedImage source(1, 40, 30);
+  kiptest::fillRandom8(source.get(), 5);
+  ScopedImage destination;
+  const int made = kiptest::sweepAllocationFailures(
+      [&] {
+        kimg_image_destruct(destination.get());
+        kimg_image_constructUnbound(destination.get());
+        return kip_projectVertical8(source.get(), destination.get(), nullptr);
+      },
+      [&] {
+        int32_t bound = 1;
+        kimg_image_getIsBound(destination.get(), &bound);
+        EXPECT_EQ(bound, 0);
+      });
+  EXPECT_GE(made, 2);  // the destination's storage and the column-sum scratch row at least
+
+  ScopedVector vector;
+  kiptest::sweepAllocationFailures([&] { return kip_projectHorizontalVector8(source.get(), vector.get(), nullptr); });
+}
+
+TEST(ProjectionAligned16, DirectionCodesChooseAxisAndOrder) {
+  const int width = 5, height = 3, stride = 7;
+  ScopedImage image(2, stride, height);
+  kiptest::fillRandom16(image.get(), 11);
+  kimg_window window = image.window();
+  ASSERT_EQ(kimg_window_window(&window, 0, 0, width, height, nullptr), 0);
+  std::vector<uint16_t> pels(static_cast<uint16_t*>(image.get()->firstPel),
+                             static_cast<uint16_t*>(image.get()->firstPel) + stride * height);
+
+  ScopedImage out(4, 8, 1);
+  kimg_window outWindow = out.window();
+  for (uint32_t code : {0u, 91u, 180u, 271u, 90u, 270u, 1u, 181u}) {
+    const bool columns = code == 0 || code == 91 || code == 180 || code == 271;
+    const bool reverse = code == 91 || code == 180 || code == 181 || code == 270;
+    ASSERT_EQ(kf_projection_aligned16(&window, &outWindow, code), 0);
+    auto got = windowValues(out.get());
+    got.resize(columns ? width : height);
+    EXPECT_EQ(got, referenceSums(pels, width, height, stride, columns, reverse)) << "code " << code;
+  }
+}
+
+}  // namespace
