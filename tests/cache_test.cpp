@@ -2,6 +2,7 @@
 // test seam, table headers worked out by hand, the weight table's rows and its one-time build.
 #include "cache/cache.hpp"
 #include "engine/engine.hpp"
+#include "platform/math.hpp"
 #include "platform/memory.hpp"
 #include "platform/shutdown.hpp"
 #include "support/support.hpp"
