@@ -2,3 +2,5 @@
 #pragma once
 
 #include "engine/cubic_weight_table.hpp"
+#include "engine/portable_process.hpp"
+#include "engine/table_process.hpp"
