@@ -34,3 +34,16 @@ inline int32_t fixedFromDouble(double value, int32_t* out) {
   *out = static_cast<int32_t>(scaled);
   return 0;
 }
+
+// Sums and multiples of 16.16 values with the wrap-around of 32-bit integer addition: a position
+// carried by k additions of step equals fixedWrapAdd(start, fixedWrapMultiply(step, k)).
+constexpr int32_t fixedWrapAdd(int32_t value, int32_t step) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(step));
+}
+constexpr int32_t fixedWrapMultiply(int32_t step, int32_t count) {
+  return static_cast<int32_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(count));
+}
+
+// The 15-bit fraction of a 16.16 value (its 16-bit fraction halved), the weight of the two-pass
+// linear interpolation.
+constexpr int32_t fixedFraction15(int32_t value) { return (value & 0xFFFF) >> 1; }
