@@ -1,47 +1,51 @@
-// 16.16 fixed point, as every sampling path carries positions and steps: a 32-bit value whose
-// upper 16 bits, read as a signed 16-bit number, are the integer part and whose lower 16 bits are
-// the fraction in 1/65536 pel. Reading the integer part as 16-bit is why the fixed-point paths
-// need sources below 32768 pels in stride and height.
-//
-// Conversions from double live here and only here, so that no kernel does an ad-hoc shift and no
-// caller converts a value that could be out of range (undefined behaviour in C++).
+// Fixed-point helpers used across the library. Positions and steps are 16.16 values in 32 bits
+// whose integer part is read as a signed 16-bit number; all wrap-around is integer addition on
+// unsigned 32 bits, which behaves the same in any order of additions.
 #pragma once
 
+#include <kip/kip.h>
+
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 
-constexpr int32_t kFixedShift = 16;
-constexpr int32_t kFixedOne = 0x10000;   // one pel
-constexpr int32_t kFixedHalf = 0x8000;   // half a pel
-constexpr int32_t kFixedFractionMask = 0xFFFF;
+inline constexpr int32_t kFixedOne = 0x10000;
+inline constexpr int32_t kFixedHalf = 0x8000;
 
-// Largest magnitude a double may have to be converted: its integer part then fits signed 16 bits.
-constexpr double kFixedMaxMagnitude = 32767.0;
+// Largest magnitude, in pels, that a position may have before toFixed16_16Truncated: its integer
+// part then fits signed 16 bits.
+inline constexpr double kFixedMaxMagnitude = 32767.0;
 
-// True when x can be converted by toFixed16_16Truncated. False for NaN and infinities.
-constexpr bool fitsFixed16_16(double x) { return x >= -kFixedMaxMagnitude && x <= kFixedMaxMagnitude; }
+// The low 32 bits of a wider value, as two's complement.
+constexpr int32_t wrapToInt32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
-// x * 65536 + 0.5, truncated toward zero: round half up for non-negative x. Only for values that
-// passed fitsFixed16_16; the result then lies well inside the 32-bit range.
-inline int32_t toFixed16_16Truncated(double x) {
-  assert(fitsFixed16_16(x));
-  return static_cast<int32_t>(x * static_cast<double>(kFixedOne) + 0.5);
+// Integer part of a 16.16 value, read as signed 16 bits.
+constexpr int32_t fixedIntegerPart(int32_t value) { return static_cast<int16_t>(static_cast<uint32_t>(value) >> 16); }
+
+// Fraction of a 16.16 value: its low 16 bits, 0 to 0xFFFF.
+constexpr int32_t fixedFraction(int32_t value) { return value & 0xFFFF; }
+
+// value with its integer part moved by integer, wrapping like the 32-bit additions that carry it.
+constexpr int32_t fixedAddInteger(int32_t value, int32_t integer) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + (static_cast<uint32_t>(integer) << 16));
 }
 
-// An integer as 16.16; i must fit signed 16 bits for the integer part to read back.
-constexpr int32_t fixedFromInt(int32_t i) { return static_cast<int32_t>(static_cast<uint32_t>(i) << kFixedShift); }
-
-// Integer part, read as a signed 16-bit number (also for positions that wrapped around).
-constexpr int16_t fixedIntegerPart(int32_t f) { return static_cast<int16_t>(f >> kFixedShift); }
-
-// Fraction in 1/65536, 0 to 65535.
-constexpr int32_t fixedFraction(int32_t f) { return f & kFixedFractionMask; }
-
-// Positions advance by 32-bit addition that wraps: start + k x step gives the same bits as k
-// additions of step, in any order, which lets vector kernels compute lanes independently.
-constexpr int32_t fixedAddWrapping(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+// value x 65536 truncated toward zero, refused when it is not finite or does not fit 32 bits
+// (the conversion would otherwise be undefined).
+inline int32_t fixedFromDouble(double value, int32_t* out) {
+  const double scaled = value * 65536.0;
+  if (!std::isfinite(scaled)) return KIP_ERR_NOT_FINITE;
+  if (scaled <= -2147483649.0 || scaled >= 2147483648.0) return KIP_ERR_OUT_OF_RANGE;
+  *out = static_cast<int32_t>(scaled);
+  return 0;
 }
-constexpr int32_t fixedMulWrapping(int32_t step, int32_t k) {
-  return static_cast<int32_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(k));
+
+// True when value may go to toFixed16_16Truncated; false for NaN and infinities.
+constexpr bool fitsFixed16_16(double value) { return value >= -kFixedMaxMagnitude && value <= kFixedMaxMagnitude; }
+
+// value x 65536 + 0.5 truncated toward zero (round half up for non-negative values), for values
+// that passed fitsFixed16_16: the range test comes first so that the conversion is always defined.
+inline int32_t toFixed16_16Truncated(double value) {
+  assert(fitsFixed16_16(value));
+  return static_cast<int32_t>(value * 65536.0 + 0.5);
 }

@@ -1,4 +1,6 @@
 #include <kip/kip.h>
 
+extern "C" {
 // The application's optimization hook; null forbids nothing.
-extern "C" KIP_API kprt_optimizationHook kprt_isOptimizationInhibitedFP = nullptr;
+KIP_API kprt_optimizationHook kprt_isOptimizationInhibitedFP = nullptr;
+}
