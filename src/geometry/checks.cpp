@@ -1,9 +1,9 @@
 // Argument checks shared by the geometry functions. Every value that later becomes an integer
 // (a count, a fixed-point position, a pel rectangle) starts as one of these doubles, so refusing
 // NaN and infinities here keeps every later conversion defined.
-#include "geometry/geometry.hpp"
-
 #include <cmath>
+
+#include "geometry/geometry.hpp"
 
 namespace {
 

@@ -16,10 +16,10 @@ struct ModeReach {
   int32_t smallestWindow;
 };
 constexpr ModeReach kModeReach[4] = {
-    {0, 1},        // nearest: the pel containing the position
-    {kFixedHalf, 1},   // bilinear: the pels around position - 0.5
-    {0x18000, 5},  // two-pass linear
-    {0x28000, 7},  // two-pass cubic
+    {0, 1},           // nearest: the pel containing the position
+    {kFixedHalf, 1},  // bilinear: the pels around position - 0.5
+    {0x18000, 5},     // two-pass linear
+    {0x28000, 7},     // two-pass cubic
 };
 
 ModeReach reachOf(uint32_t mode) { return mode < 4 ? kModeReach[mode] : ModeReach{0, 1}; }

@@ -1,8 +1,8 @@
 // Centres of the four corner samples in source pel coordinates. The clip tests compare only these
 // against the window: the map is affine, so every other sample centre lies in their hull.
-#include "geometry/geometry.hpp"
-
 #include <cmath>
+
+#include "geometry/geometry.hpp"
 
 int32_t affineSampleParams_getCornerSampleCentres(const affineSampleParams* params,
                                                   const kmath_xformLinear* imageFromClient, kmath_vect centres[4]) {

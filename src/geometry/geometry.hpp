@@ -15,10 +15,10 @@
 
 #include <kip/kip.h>
 
+#include <cstdint>
+
 #include "frame/frame.hpp"
 #include "platform/platform.hpp"
-
-#include <cstdint>
 
 // The four corner samples (0, 0), (xCount - 1, 0), (0, yCount - 1), (xCount - 1, yCount - 1):
 // their centres in source pel coordinates, in that order. Because the map is affine, they bound

@@ -15,7 +15,8 @@ bool nearZero(double v) { return kmath_double_epsilonEqual(v, 0.0, kAlignmentEps
 
 // The origin corner must sit on a whole pel-grid coordinate (the range test also refuses NaN).
 bool isIntegral(double v) {
-  return v >= -2147483648.0 && v <= 2147483647.0 && kmath_double_epsilonEqual(v, kmath_double_round(v), kAlignmentEpsilon);
+  return v >= -2147483648.0 && v <= 2147483647.0 &&
+         kmath_double_epsilonEqual(v, kmath_double_round(v), kAlignmentEpsilon);
 }
 
 // Code of the orientation of the matrix of x, the map of the unit square to source pels; general
@@ -116,5 +117,6 @@ int32_t affine_imageAlignment_computeInternal(const affineSampleParams* params,
 extern "C" KIP_API int32_t kip_affine_imageAlignment_compute(const affineSampleParams* params,
                                                              const kmath_xformLinear* imageFromClient,
                                                              uint32_t* alignmentCode, kstd_rect32* window) {
-  return guardExport([&] { return affine_imageAlignment_computeInternal(params, imageFromClient, alignmentCode, window); });
+  return guardExport(
+      [&] { return affine_imageAlignment_computeInternal(params, imageFromClient, alignmentCode, window); });
 }

@@ -1,10 +1,10 @@
 // The source pels a sampling can reach at most: the pel rectangle around its corner sample
 // centres with a margin of 6 pels, which covers the reach of every sample mode with room to
 // spare. The clipped transforms and projections build their padded source copy from it.
+#include <algorithm>
+
 #include "frame/export_guard.hpp"
 #include "geometry/geometry.hpp"
-
-#include <algorithm>
 
 namespace {
 
@@ -81,7 +81,8 @@ int32_t getMaxSrcRectWindow(const affineSampleParams* params, const kimg_window*
 extern "C" {
 
 KIP_API int32_t kip_affineSampleParams_getMaxSrcRectWindow(const affineSampleParams* params, const kimg_window* window,
-                                                           const kmath_xformLinear* imageFromClient, kstd_rect32* rect) {
+                                                           const kmath_xformLinear* imageFromClient,
+                                                           kstd_rect32* rect) {
   return guardExport([&] { return getMaxSrcRectWindow(params, window, imageFromClient, rect); });
 }
 

@@ -1,8 +1,8 @@
 // The sample-parameters record: its two initialisers and the destination's client transform.
+#include <cmath>
+
 #include "frame/export_guard.hpp"
 #include "geometry/geometry.hpp"
-
-#include <cmath>
 
 namespace {
 
