@@ -351,6 +351,23 @@ KIP_API int32_t kip_affineTransformAligned(const kimg_window* source, kimg_windo
 KIP_API int32_t kip_affineTransformAligned16(const kimg_window* source, kimg_window* destination,
                                              uint32_t alignmentCode);
 
+/* ---------------------------------------------------------------------------------------------
+ * Sample cache: keeps the set-up of the last sampling (destination transform, alignment, the
+ * tables of the two-pass modes) so that repeated calls with the same geometry skip it. One cache
+ * serves one call at a time. Calls take the address of the handle, or null for no cache.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct affineSampleCache affineSampleCache;
+
+/* Sets *handle to a new empty cache (to null first, and left null on failure). */
+KIP_API int32_t kip_affineSampleCache_construct(affineSampleCache** handle);
+/* Releases the cache and sets *handle to null; a null handle (or handle address) does nothing. */
+KIP_API int32_t kip_affineSampleCache_destruct(affineSampleCache** handle);
+
+/* Builds the process-wide table of cubic weights now rather than at the first two-pass cubic
+ * sampling. Optional; safe from any thread. */
+KIP_API int32_t kip_affineTransform_setup(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,6 @@
+// The engine folder: what the entry points include.
+#pragma once
+
+#include "engine/cubic_weight_table.hpp"
+#include "engine/portable_process.hpp"
+#include "engine/table_process.hpp"

@@ -1,0 +1,36 @@
+// Fixed-point helpers used across the library. Positions and steps are 16.16 values in 32 bits
+// whose integer part is read as a signed 16-bit number; all wrap-around is integer addition on
+// unsigned 32 bits, which behaves the same in any order of additions.
+#pragma once
+
+#include <kip/kip.h>
+
+#include <cmath>
+#include <cstdint>
+
+inline constexpr int32_t kFixedOne = 0x10000;
+inline constexpr int32_t kFixedHalf = 0x8000;
+
+// The low 32 bits of a wider value, as two's complement.
+constexpr int32_t wrapToInt32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+// Integer part of a 16.16 value, read as signed 16 bits.
+constexpr int32_t fixedIntegerPart(int32_t value) { return static_cast<int16_t>(static_cast<uint32_t>(value) >> 16); }
+
+// Fraction of a 16.16 value: its low 16 bits, 0 to 0xFFFF.
+constexpr int32_t fixedFraction(int32_t value) { return value & 0xFFFF; }
+
+// value with its integer part moved by integer, wrapping like the 32-bit additions that carry it.
+constexpr int32_t fixedAddInteger(int32_t value, int32_t integer) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + (static_cast<uint32_t>(integer) << 16));
+}
+
+// value x 65536 truncated toward zero, refused when it is not finite or does not fit 32 bits
+// (the conversion would otherwise be undefined).
+inline int32_t fixedFromDouble(double value, int32_t* out) {
+  const double scaled = value * 65536.0;
+  if (!std::isfinite(scaled)) return KIP_ERR_NOT_FINITE;
+  if (scaled <= -2147483649.0 || scaled >= 2147483648.0) return KIP_ERR_OUT_OF_RANGE;
+  *out = static_cast<int32_t>(scaled);
+  return 0;
+}
