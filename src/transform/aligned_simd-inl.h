@@ -25,6 +25,10 @@ namespace kip {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Helpers in a namespace of their own: inline functions of other kernels in kip::HWY_NAMESPACE
+// must never meet these under the same name.
+namespace aligned {
+
 // Source rows [y0, y1) and columns [x0, x1) into the destination, destination (x, y) = source (y, x).
 // Serves the edges the vector tiles leave and the whole of the scalar target.
 template <typename Pel>
@@ -267,37 +271,39 @@ HWY_INLINE void TransposeSquareInPlaceAll(Pel* first, ptrdiff_t stride, size_t s
   }
 }
 
+}  // namespace aligned
+
 // The entry points dispatched at run time, one per pel size.
-void Transpose8(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
+void AlignedTranspose8(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
                 size_t columns) {
-  TransposeAll(from, fromStride, to, toStride, rows, columns);
+  aligned::TransposeAll(from, fromStride, to, toStride, rows, columns);
 }
-void Transpose16(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
+void AlignedTranspose16(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
                  size_t columns) {
-  TransposeAll(from, fromStride, to, toStride, rows, columns);
+  aligned::TransposeAll(from, fromStride, to, toStride, rows, columns);
 }
-void Mirror8(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
+void AlignedMirror8(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
              size_t columns) {
-  MirrorAll(from, fromStride, to, toStride, rows, columns);
+  aligned::MirrorAll(from, fromStride, to, toStride, rows, columns);
 }
-void Mirror16(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
+void AlignedMirror16(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
               size_t columns) {
-  MirrorAll(from, fromStride, to, toStride, rows, columns);
+  aligned::MirrorAll(from, fromStride, to, toStride, rows, columns);
 }
-void MirrorInPlace8(uint8_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
-  MirrorAllInPlace(first, stride, rows, columns);
+void AlignedMirrorInPlace8(uint8_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
+  aligned::MirrorAllInPlace(first, stride, rows, columns);
 }
-void MirrorInPlace16(uint16_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
-  MirrorAllInPlace(first, stride, rows, columns);
+void AlignedMirrorInPlace16(uint16_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
+  aligned::MirrorAllInPlace(first, stride, rows, columns);
 }
-void TransposeSquareInPlace8(uint8_t* first, ptrdiff_t stride, size_t side) {
-  TransposeSquareInPlaceAll(first, stride, side);
+void AlignedTransposeSquareInPlace8(uint8_t* first, ptrdiff_t stride, size_t side) {
+  aligned::TransposeSquareInPlaceAll(first, stride, side);
 }
-void TransposeSquareInPlace16(uint16_t* first, ptrdiff_t stride, size_t side) {
-  TransposeSquareInPlaceAll(first, stride, side);
+void AlignedTransposeSquareInPlace16(uint16_t* first, ptrdiff_t stride, size_t side) {
+  aligned::TransposeSquareInPlaceAll(first, stride, side);
 }
 
-const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
+const char* AlignedTargetName() { return hwy::TargetName(HWY_TARGET); }
 
 }  // namespace HWY_NAMESPACE
 }  // namespace kip

@@ -14,15 +14,15 @@
 #include "transform/transform.hpp"
 
 namespace kip {
-HWY_EXPORT(Transpose8);
-HWY_EXPORT(Transpose16);
-HWY_EXPORT(Mirror8);
-HWY_EXPORT(Mirror16);
-HWY_EXPORT(MirrorInPlace8);
-HWY_EXPORT(MirrorInPlace16);
-HWY_EXPORT(TransposeSquareInPlace8);
-HWY_EXPORT(TransposeSquareInPlace16);
-HWY_EXPORT(TargetName);
+HWY_EXPORT(AlignedTranspose8);
+HWY_EXPORT(AlignedTranspose16);
+HWY_EXPORT(AlignedMirror8);
+HWY_EXPORT(AlignedMirror16);
+HWY_EXPORT(AlignedMirrorInPlace8);
+HWY_EXPORT(AlignedMirrorInPlace16);
+HWY_EXPORT(AlignedTransposeSquareInPlace8);
+HWY_EXPORT(AlignedTransposeSquareInPlace16);
+HWY_EXPORT(AlignedTargetName);
 }  // namespace kip
 
 namespace {
@@ -34,17 +34,17 @@ template <>
 struct Kernels<uint8_t> {
   static void transpose(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
                         size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::Transpose8)(from, fromStride, to, toStride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedTranspose8)(from, fromStride, to, toStride, rows, columns);
   }
   static void mirror(const uint8_t* from, ptrdiff_t fromStride, uint8_t* to, ptrdiff_t toStride, size_t rows,
                      size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::Mirror8)(from, fromStride, to, toStride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedMirror8)(from, fromStride, to, toStride, rows, columns);
   }
   static void mirrorInPlace(uint8_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::MirrorInPlace8)(first, stride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedMirrorInPlace8)(first, stride, rows, columns);
   }
   static void transposeSquareInPlace(uint8_t* first, ptrdiff_t stride, size_t side) {
-    HWY_DYNAMIC_DISPATCH(kip::TransposeSquareInPlace8)(first, stride, side);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedTransposeSquareInPlace8)(first, stride, side);
   }
 };
 
@@ -52,17 +52,17 @@ template <>
 struct Kernels<uint16_t> {
   static void transpose(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
                         size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::Transpose16)(from, fromStride, to, toStride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedTranspose16)(from, fromStride, to, toStride, rows, columns);
   }
   static void mirror(const uint16_t* from, ptrdiff_t fromStride, uint16_t* to, ptrdiff_t toStride, size_t rows,
                      size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::Mirror16)(from, fromStride, to, toStride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedMirror16)(from, fromStride, to, toStride, rows, columns);
   }
   static void mirrorInPlace(uint16_t* first, ptrdiff_t stride, size_t rows, size_t columns) {
-    HWY_DYNAMIC_DISPATCH(kip::MirrorInPlace16)(first, stride, rows, columns);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedMirrorInPlace16)(first, stride, rows, columns);
   }
   static void transposeSquareInPlace(uint16_t* first, ptrdiff_t stride, size_t side) {
-    HWY_DYNAMIC_DISPATCH(kip::TransposeSquareInPlace16)(first, stride, side);
+    HWY_DYNAMIC_DISPATCH(kip::AlignedTransposeSquareInPlace16)(first, stride, side);
   }
 };
 
@@ -142,6 +142,6 @@ int32_t alignedTransform_simd16(const kimg_window* source, kimg_window* destinat
   return alignedTransformSimd<uint16_t>(source, destination, alignmentCode);
 }
 
-const char* alignedSimdTargetName() { return HWY_DYNAMIC_DISPATCH(kip::TargetName)(); }
+const char* alignedSimdTargetName() { return HWY_DYNAMIC_DISPATCH(kip::AlignedTargetName)(); }
 
 #endif  // HWY_ONCE
