@@ -255,7 +255,8 @@ TEST_P(AlignedRefusalTest, LeavesDestinationUnchanged) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AlignedRefusalTest,
     ::testing::Values(
-        Refusal{"NullSource", false, 0, KIP_ERR_NULL_POINTER, [](kimg_window& s, kimg_window&, void*) { s.pelSize = -1; }},
+        Refusal{"NullSource", false, 0, KIP_ERR_NULL_POINTER,
+                [](kimg_window& s, kimg_window&, void*) { s.pelSize = -1; }},
         Refusal{"NullDestination", true, 90, KIP_ERR_NULL_POINTER,
                 [](kimg_window&, kimg_window& d, void*) { d.pelSize = -1; }},
         Refusal{"SixteenBitPelsToEightBitCall", false, 91, KIP_ERR_PEL_SIZE,
@@ -264,7 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                 [](kimg_window&, kimg_window& d, void*) { d.pelSize = 1; }},
         Refusal{"ThirtyTwoBitPels", false, 180, KIP_ERR_PEL_SIZE,
                 [](kimg_window& s, kimg_window& d, void*) { s.pelSize = d.pelSize = 4; }},
-        Refusal{"StrideBelowWidth", false, 0, KIP_ERR_BAD_SIZE, [](kimg_window& s, kimg_window&, void*) { s.stride = 7; }},
+        Refusal{"StrideBelowWidth", false, 0, KIP_ERR_BAD_SIZE,
+                [](kimg_window& s, kimg_window&, void*) { s.stride = 7; }},
         Refusal{"NegativeHeight", true, 271, KIP_ERR_BAD_SIZE,
                 [](kimg_window&, kimg_window& d, void*) { d.height = -6; }},
         Refusal{"NullPelsWithPels", false, 1, KIP_ERR_BAD_SIZE,
