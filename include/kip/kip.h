@@ -90,6 +90,9 @@ extern "C" {
 #define KIP_ERR_JOB_FAILED ((int32_t)0x8000090C)
 /* An unexpected failure inside kip that carried no status (a defect: please report it). */
 #define KIP_ERR_INTERNAL ((int32_t)0x8000090D)
+/* Two windows' sizes do not fit together as the operation needs (the aligned transforms: equal
+ * sizes, or width and height exchanged for the transposing codes). */
+#define KIP_ERR_SIZE_MISMATCH ((int32_t)0x8000090E)
 
 /* ---------------------------------------------------------------------------------------------
  * Records
@@ -354,8 +357,19 @@ KIP_API int32_t kip_affineSampleParams_getMaxSrcRect(const affineSampleParams* p
 
 /* ---------------------------------------------------------------------------------------------
  * Aligned fast path: copies the source window into the destination window turned and mirrored as
- * the alignment code says (an unknown code copies). The windows' sizes must match the code: equal
- * for 0, 91, 180 and 271, exchanged for 1, 90, 181 and 270.
+ * the alignment code says (an unknown code copies). Destination pel (row i, column j) is source pel
+ * (row, column), with w x h the source's width and height:
+ *   0: (i, j)              1: (j, i)              90: (j, w-1-i)
+ *  91: (i, w-1-j)        180: (h-1-i, w-1-j)     181: (h-1-j, w-1-i)
+ * 270: (h-1-j, i)        271: (h-1-i, j)
+ * As displayed (rows running down), code 90 turns the picture a quarter turn counter-clockwise and
+ * 270 clockwise. The windows' sizes must match the code: equal for 0, 91, 180 and 271, width and
+ * height exchanged for 1, 90, 181 and 270 (KIP_ERR_SIZE_MISMATCH otherwise). Pel sizes must be 1
+ * for kip_affineTransformAligned and 2 for kip_affineTransformAligned16 (KIP_ERR_PEL_SIZE).
+ * In place: two windows with the same first pel and the same stride are worked in place for every
+ * code, but for the transposing codes (1, 90, 181, 270) only when square. Any other sharing of
+ * memory between source and destination is refused with KIP_ERR_MEMORY_OVERLAP. A refused call
+ * writes nothing.
  * ------------------------------------------------------------------------------------------- */
 
 KIP_API int32_t kip_affineTransformAligned(const kimg_window* source, kimg_window* destination, uint32_t alignmentCode);
