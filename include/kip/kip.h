@@ -90,6 +90,9 @@ extern "C" {
 #define KIP_ERR_JOB_FAILED ((int32_t)0x8000090C)
 /* An unexpected failure inside kip that carried no status (a defect: please report it). */
 #define KIP_ERR_INTERNAL ((int32_t)0x8000090D)
+/* Two windows' sizes do not fit together as the operation needs (the aligned transforms: equal
+ * sizes, or width and height exchanged for the transposing codes). */
+#define KIP_ERR_SIZE_MISMATCH ((int32_t)0x8000090E)
 
 /* ---------------------------------------------------------------------------------------------
  * Records
@@ -279,6 +282,12 @@ KIP_API int32_t kip_projectVerticalVectorWindow8(const kimg_window* source, kstd
  * destination pel (i, j) is sampled at the rectangle's point ((i + 0.5) / xCount, (j + 0.5) /
  * yCount). The rectangle's origin corner is where destination pel (0, 0) begins; its x side runs
  * along the destination's rows, its y side down its columns.
+ *
+ * Bad input, for every function of this section: a null pointer gives KIP_ERR_NULL_POINTER; a NaN
+ * or infinity in the rectangle or a transform gives KIP_ERR_NOT_FINITE (so does a computation that
+ * overflows a double); a window record that does not describe pels gives the status of the window
+ * check (KIP_ERR_BAD_SIZE, ...). A failure writes no output, except that the clip tests set
+ * *willClip to 1 before their geometry is computed and leave it so when that computation fails.
  * ------------------------------------------------------------------------------------------- */
 
 /* Sample modes. */
@@ -298,30 +307,49 @@ typedef struct affineSampleParams {
   int32_t yCount;                   /* samples along the y side: destination height */
 } affineSampleParams;
 
-/* Stores the values unchanged; nothing is tested. */
+/* Stores the values unchanged; nothing is tested (counts below 1 and modes above 3 are stored too,
+ * and refused later by the functions that need them). */
 KIP_API int32_t kip_affineSampleParams_init(affineSampleParams* params, uint32_t sampleMode,
                                             const kmath_shapeAffineRect* affineRect, int32_t xCount, int32_t yCount);
 /* Bilinear sampling at the resolution of the space xform maps into (null: client units): the
- * counts are the rounded side lengths of the rectangle mapped by xform. */
+ * counts are the rounded side lengths of the rectangle mapped by xform; the rectangle is stored
+ * unmapped. KIP_ERR_OUT_OF_RANGE when a rounded length does not fit 32 bits. */
 KIP_API int32_t kip_affineSampleParams_initRectStandard(affineSampleParams* params,
                                                         const kmath_shapeAffineRect* affineRect,
                                                         const kmath_xformLinear* xform);
 /* The destination's image-from-client transform: maps the rectangle onto the destination's pel
- * grid ((0, 0) to (xCount, yCount)), or onto a one-row grid when forProjection is nonzero. */
+ * grid ((0, 0) to (xCount, yCount)), or onto a one-row grid when forProjection is nonzero.
+ * KIP_ERR_NO_SAMPLES when xCount, or yCount without forProjection, is below 1; KIP_ERR_SINGULAR
+ * when the rectangle has no area. */
 KIP_API int32_t kip_affineSampleParams_getDestImageFromClientXform(const affineSampleParams* params,
                                                                    int32_t forProjection, kmath_xformLinear* out);
-/* Whether the map from destination to source pels is an exact axis-aligned copy, turn or mirror;
- * writes the code, and for an aligned map the source rectangle it copies when window is not null. */
+/* Whether the map from destination to source pels is an exact axis-aligned copy, turn or mirror:
+ * one destination pel per source pel, the origin corner on whole pel-grid coordinates and every
+ * matrix element either 0 or of the right sign, each within 1e-12. On success writes the code, and
+ * for an aligned map and a non-null window the source pels it lands on (xCount x yCount, exchanged
+ * for the turns by 90 and 270 and their mirrors 1 and 181). A general map is no error.
+ * KIP_ERR_NO_SAMPLES for counts below 1. */
 KIP_API int32_t kip_affine_imageAlignment_compute(const affineSampleParams* params,
                                                   const kmath_xformLinear* imageFromClient, uint32_t* alignmentCode,
                                                   kstd_rect32* window);
 /* *willClip = 1 when some sample, with the reach of its sample mode, needs pels outside the window
- * (or image); 0 when all stay inside. KIP_ERR_NO_SAMPLES for counts below 1. */
+ * (or image); 0 when all stay inside. Reach around a sample position: nearest 0 (the pel holding
+ * it), bilinear 0.5 (strictly inside the far edge), two-pass linear 1.5, two-pass cubic 2.5 pels;
+ * an aligned map is a copy and has reach 0 in every mode. Positions are tested as the 16.16 values
+ * the samplers use, so a sample may lie up to 1.5/65536 pel beyond a bound, and a nearest sample
+ * exactly on the far edge passes (the samplers clamp it to the last pel).
+ * KIP_ERR_NO_SAMPLES for counts below 1. A window whose stride or height exceeds 32767 pels is
+ * tested in double precision for nearest and bilinear, and refused with KIP_ERR_SOURCE_TOO_LARGE
+ * for the two-pass modes. */
 KIP_API int32_t kip_affineSampleParams_getWillClipWindow(const affineSampleParams* params, const kimg_window* window,
                                                          const kmath_xformLinear* imageFromClient, uint32_t* willClip);
+/* The same for the whole of a bound image (KIP_ERR_NOT_BOUND otherwise), with its own transform. */
 KIP_API int32_t kip_affineSampleParams_getWillClip(const affineSampleParams* params, const kimg_image* image,
                                                    uint32_t* willClip);
-/* The source pels a sampling can reach, with a margin of 6 pels: a rectangle of the pel grid. */
+/* The source pels a sampling can reach, with a margin of 6 pels around its corner sample centres
+ * that covers every sample mode: a rectangle of the pel grid. The window must be valid but does not
+ * enter the result. KIP_ERR_NO_SAMPLES for counts below 1; KIP_ERR_OUT_OF_RANGE when the
+ * rectangle's edges or size do not fit 32 bits. */
 KIP_API int32_t kip_affineSampleParams_getMaxSrcRectWindow(const affineSampleParams* params, const kimg_window* window,
                                                            const kmath_xformLinear* imageFromClient, kstd_rect32* rect);
 KIP_API int32_t kip_affineSampleParams_getMaxSrcRect(const affineSampleParams* params, const kimg_image* image,
@@ -329,8 +357,19 @@ KIP_API int32_t kip_affineSampleParams_getMaxSrcRect(const affineSampleParams* p
 
 /* ---------------------------------------------------------------------------------------------
  * Aligned fast path: copies the source window into the destination window turned and mirrored as
- * the alignment code says (an unknown code copies). The windows' sizes must match the code: equal
- * for 0, 91, 180 and 271, exchanged for 1, 90, 181 and 270.
+ * the alignment code says (an unknown code copies). Destination pel (row i, column j) is source pel
+ * (row, column), with w x h the source's width and height:
+ *   0: (i, j)              1: (j, i)              90: (j, w-1-i)
+ *  91: (i, w-1-j)        180: (h-1-i, w-1-j)     181: (h-1-j, w-1-i)
+ * 270: (h-1-j, i)        271: (h-1-i, j)
+ * As displayed (rows running down), code 90 turns the picture a quarter turn counter-clockwise and
+ * 270 clockwise. The windows' sizes must match the code: equal for 0, 91, 180 and 271, width and
+ * height exchanged for 1, 90, 181 and 270 (KIP_ERR_SIZE_MISMATCH otherwise). Pel sizes must be 1
+ * for kip_affineTransformAligned and 2 for kip_affineTransformAligned16 (KIP_ERR_PEL_SIZE).
+ * In place: two windows with the same first pel and the same stride are worked in place for every
+ * code, but for the transposing codes (1, 90, 181, 270) only when square. Any other sharing of
+ * memory between source and destination is refused with KIP_ERR_MEMORY_OVERLAP. A refused call
+ * writes nothing.
  * ------------------------------------------------------------------------------------------- */
 
 KIP_API int32_t kip_affineTransformAligned(const kimg_window* source, kimg_window* destination, uint32_t alignmentCode);

@@ -5,11 +5,16 @@
 
 #include <kip/kip.h>
 
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 
 inline constexpr int32_t kFixedOne = 0x10000;
 inline constexpr int32_t kFixedHalf = 0x8000;
+
+// Largest magnitude, in pels, that a position may have before toFixed16_16Truncated: its integer
+// part then fits signed 16 bits.
+inline constexpr double kFixedMaxMagnitude = 32767.0;
 
 // The low 32 bits of a wider value, as two's complement.
 constexpr int32_t wrapToInt32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
@@ -33,6 +38,16 @@ inline int32_t fixedFromDouble(double value, int32_t* out) {
   if (scaled <= -2147483649.0 || scaled >= 2147483648.0) return KIP_ERR_OUT_OF_RANGE;
   *out = static_cast<int32_t>(scaled);
   return 0;
+}
+
+// True when value may go to toFixed16_16Truncated; false for NaN and infinities.
+constexpr bool fitsFixed16_16(double value) { return value >= -kFixedMaxMagnitude && value <= kFixedMaxMagnitude; }
+
+// value x 65536 + 0.5 truncated toward zero (round half up for non-negative values), for values
+// that passed fitsFixed16_16: the range test comes first so that the conversion is always defined.
+inline int32_t toFixed16_16Truncated(double value) {
+  assert(fitsFixed16_16(value));
+  return static_cast<int32_t>(value * 65536.0 + 0.5);
 }
 
 // Sums and multiples of 16.16 values with the wrap-around of 32-bit integer addition: a position
