@@ -19,8 +19,8 @@ void assertInLine([[maybe_unused]] const tableLineContext& context, [[maybe_unus
   if (count <= 0) return;
   const auto begin = reinterpret_cast<uintptr_t>(context.line);
   const auto at = reinterpret_cast<uintptr_t>(first);
-  assert(at >= begin && at - begin + static_cast<uint64_t>(count) * sizeof(V) <=
-                            static_cast<uint64_t>(context.lineBytes));
+  assert(at >= begin &&
+         at - begin + static_cast<uint64_t>(count) * sizeof(V) <= static_cast<uint64_t>(context.lineBytes));
 #endif
 }
 
@@ -79,8 +79,8 @@ void cubicLine(const tableLineContext& context, int32_t n, int32_t tileType, int
   offset -= h.majorStep;
   for (int32_t k = 0; k <= n + 2; ++k) {
     const ptrdiff_t q = offset + ptrdiff_t{fixedIntegerPart(minor)} * minorStep;
-    out[k] = cubicFirstValue<T>(cubicWeightsAt(weights, minor), source[q - minorStep], source[q],
-                                source[q + minorStep], source[q + 2 * minorStep]);
+    out[k] = cubicFirstValue<T>(cubicWeightsAt(weights, minor), source[q - minorStep], source[q], source[q + minorStep],
+                                source[q + 2 * minorStep]);
     minor = fixedWrapAdd(minor, h.minorAdvance);
     offset += h.majorStep;
   }

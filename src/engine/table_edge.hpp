@@ -37,8 +37,14 @@ class TableEdgeRow {
  public:
   TableEdgeRow(const sampleTableHeader& header, bool cubic, const int16_t* cubicWeights, const Pel* source,
                ptrdiff_t lastOffset, ptrdiff_t valueOffset, int32_t valueMinor, void* line)
-      : h_(header), cubic_(cubic), weights_(cubicWeights), source_(source), lastOffset_(lastOffset),
-        valueOffset_(valueOffset), valueMinor_(valueMinor), line_(line) {}
+      : h_(header),
+        cubic_(cubic),
+        weights_(cubicWeights),
+        source_(source),
+        lastOffset_(lastOffset),
+        valueOffset_(valueOffset),
+        valueMinor_(valueMinor),
+        line_(line) {}
 
   tableEdgeSpan settle(int32_t valueCount) {
     int32_t first = 0;

@@ -127,8 +127,8 @@ int32_t tableWalk(const tableWalkSetup& setup, const Pel* source, OnRow&& onRow)
     for (uint32_t tileColumn = 0; tileColumn < h.tilesAcross; ++tileColumn) {
       const int type = tileType(tileColumn, tileRow, h);
       // The first tile starts from the builder's values, which carry its nudge of the start.
-      const TileStart start = tileRow == 0 && tileColumn == 0 ? TileStart{h.lineStart, h.minorStart}
-                                                                : tileStart(h, px, py);
+      const TileStart start =
+          tileRow == 0 && tileColumn == 0 ? TileStart{h.lineStart, h.minorStart} : tileStart(h, px, py);
       // The major base position is the whole pel at or below the start in the major sense: one
       // pel further along +x (or +y) when the major axis runs backwards.
       const ptrdiff_t base = ptrdiff_t{fixedIntegerPart(py)} * stride + fixedIntegerPart(px) +

@@ -36,8 +36,8 @@ struct TwoPassTraits<uint16_t> {
   static constexpr int32_t kPelMax = 65535;
 };
 
-inline constexpr uint32_t kLinearOne = 32768;        // 1.0 of the 15-bit linear weights
-inline constexpr int32_t kCubicFirstRound = 256;     // first pass: / 512 leaves the pel x 64
+inline constexpr uint32_t kLinearOne = 32768;     // 1.0 of the 15-bit linear weights
+inline constexpr int32_t kCubicFirstRound = 256;  // first pass: / 512 leaves the pel x 64
 inline constexpr int32_t kCubicFirstDivisor = 512;
 inline constexpr int32_t kCubicSecondRound = 0x100000;  // second pass: / 0x200000 gives the pel
 inline constexpr int32_t kCubicSecondDivisor = 0x200000;
