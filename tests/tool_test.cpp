@@ -1,0 +1,314 @@
+// The kip tool as a user runs it: the built binary on small PNG and TIFF files, checking the files
+// it writes pel by pel, what it prints, its one-line failures and its exit statuses.
+#include "tool_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tooltest::Raster;
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One kind of input file. `layout` is what 'kip info' calls its channels.
+struct FileKind {
+  const char* name;
+  const char* extension;
+  int channels, depth;
+  const char* layout;
+  bool tiled = false, planes = false;
+};
+
+const FileKind kKinds[] = {
+    {"png8", ".png", 1, 8, "gray"},
+    {"png16", ".png", 1, 16, "gray"},
+    {"pngGrayAlpha16", ".png", 2, 16, "gray+alpha"},
+    {"pngRgb8", ".png", 3, 8, "RGB"},
+    {"tiff8", ".tif", 1, 8, "gray"},
+    {"tiff16", ".tiff", 1, 16, "gray"},
+    {"tiffRgba16Tiled", ".tif", 4, 16, "RGBA", true, false},
+    {"tiffRgb8TiledPlanes", ".tif", 3, 8, "RGB", true, true},
+    {"tiffGray8Planes", ".tif", 2, 8, "gray+alpha", false, true},
+};
+
+void PrintTo(const FileKind& kind, std::ostream* out) { *out << kind.name; }
+
+bool isPng(const std::string& name) { return name.ends_with(".png"); }
+
+class ToolTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::path(testing::TempDir()) / "kip_tool_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directory(root_ / "work");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // A name in the folder the tool runs in.
+  std::string path(const std::string& name) const { return (root_ / "work" / name).string(); }
+
+  Outcome run(const std::string& arguments) const {
+    const std::string command = "cd '" + (root_ / "work").string() + "' && '" KIP_TOOL_PATH "' " + arguments +
+                                " >'" + (root_ / "out").string() + "' 2>'" + (root_ / "err").string() + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(root_ / "out"), slurp(root_ / "err")};
+  }
+
+  void write(const std::string& name, const Raster& raster, const FileKind* kind = nullptr) const {
+    if (isPng(name)) {
+      tooltest::writePng(path(name), raster);
+    } else {
+      tooltest::writeTiff(path(name), raster, kind != nullptr && kind->tiled, kind != nullptr && kind->planes);
+    }
+  }
+  Raster read(const std::string& name) const {
+    return isPng(name) ? tooltest::readPng(path(name)) : tooltest::readTiff(path(name));
+  }
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_ / "work")) names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  fs::path root_;
+};
+
+// A failure is exactly one line on stderr, "kip: <problem>. <fix>", and nothing on stdout.
+void expectOneLineFailure(const Outcome& run, int status, const std::string& message) {
+  EXPECT_EQ(run.status, status) << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_TRUE(run.err.starts_with("kip: ")) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_NE(run.err.find(". "), std::string::npos) << "no fix in: " << run.err;
+  EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+}
+
+// Source (row, column) of destination pel (row i, column j) for each code, worked out from the
+// pictures of the turns; w x h is the source's width x height.
+std::pair<int, int> sourceOf(uint32_t code, int i, int j, int w, int h) {
+  switch (code) {
+    case 1: return {j, i};
+    case 90: return {j, w - 1 - i};
+    case 91: return {i, w - 1 - j};
+    case 180: return {h - 1 - i, w - 1 - j};
+    case 181: return {h - 1 - j, w - 1 - i};
+    case 270: return {h - 1 - j, i};
+    case 271: return {h - 1 - i, j};
+    default: return {i, j};
+  }
+}
+
+class ToolTurn : public ToolTest, public testing::WithParamInterface<std::tuple<FileKind, uint32_t>> {};
+
+// Every kind of file through every turn: the tool reads each layout, turns each channel and writes
+// the same kind of file back (20 x 18 pels: partial tiles, several strips, not square).
+TEST_P(ToolTurn, MatchesThePicture) {
+  const auto [kind, code] = GetParam();
+  const std::string in = std::string("in") + kind.extension, out = std::string("out") + kind.extension;
+  const Raster source = tooltest::randomRaster(20, 18, kind.channels, kind.depth, code + 7);
+  write(in, source, &kind);
+
+  const Outcome turned = run("turn " + in + " " + out + " --code " + std::to_string(code));
+  ASSERT_EQ(turned.status, 0) << turned.err;
+  EXPECT_EQ(turned.out + turned.err, "");
+  const Raster result = read(out);
+  const bool swap = code == 1 || code == 90 || code == 181 || code == 270;
+  ASSERT_EQ(result.width, swap ? source.height : source.width);
+  ASSERT_EQ(result.height, swap ? source.width : source.height);
+  ASSERT_EQ(result.channels, source.channels);
+  ASSERT_EQ(result.depth, source.depth);
+  for (int i = 0; i < result.height; ++i) {
+    for (int j = 0; j < result.width; ++j) {
+      const auto [row, column] = sourceOf(code, i, j, source.width, source.height);
+      for (int c = 0; c < source.channels; ++c) {
+        ASSERT_EQ(result.at(j, i, c), source.at(column, row, c)) << "pel " << j << "," << i << " channel " << c;
+      }
+    }
+  }
+  EXPECT_EQ(files(), (std::set<std::string>{in, out}));  // no temporary file left behind
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ToolTurn,
+                         testing::Combine(testing::ValuesIn(kKinds),
+                                          testing::Values(0u, 1u, 90u, 91u, 180u, 181u, 270u, 271u)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
+
+class ToolInfo : public ToolTest, public testing::WithParamInterface<FileKind> {};
+
+TEST_P(ToolInfo, DescribesTheFile) {
+  const FileKind& kind = GetParam();
+  const std::string in = std::string("in") + kind.extension;
+  write(in, tooltest::randomRaster(5, 3, kind.channels, kind.depth, 1), &kind);
+  const Outcome info = run("info " + in);
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.out, in + (isPng(in) ? ": PNG" : ": TIFF") + ", 5 x 3, " + std::to_string(kind.depth) + "-bit " +
+                          kind.layout + " (" + std::to_string(kind.channels) +
+                          (kind.channels == 1 ? " channel)\n" : " channels)\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ToolInfo, testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A PNG written as TIFF (and back) keeps every 16-bit value: the byte orders of the two formats
+// are handled apart.
+TEST_F(ToolTest, ConvertsBetweenFormatsExactly) {
+  const Raster source = tooltest::randomRaster(7, 5, 1, 16, 3);
+  write("in.png", source);
+  ASSERT_EQ(run("turn in.png mid.TIFF --code 0").status, 0);
+  ASSERT_EQ(run("turn mid.TIFF out.png --code 0").status, 0);
+  EXPECT_EQ(read("mid.TIFF"), source);
+  EXPECT_EQ(read("out.png"), source);
+}
+
+// Palette images become RGB; a TIFF whose zero is white is read with zero black.
+TEST_F(ToolTest, ReadsPalettesAndWhiteZero) {
+  const std::vector<png_color> colours{{10, 20, 30}, {200, 100, 0}, {0, 255, 7}};
+  tooltest::writePalettePng(path("palette.png"), 3, 2, colours, {0, 1, 2, 2, 1, 0});
+  ASSERT_EQ(run("turn palette.png rgb.png --code 0").status, 0);
+  const Raster rgb = read("rgb.png");
+  ASSERT_EQ(rgb.channels, 3);
+  for (int i = 0; i < 6; ++i) {
+    const png_color& c = colours[std::vector<int>{0, 1, 2, 2, 1, 0}[i]];
+    EXPECT_EQ(rgb.at(i % 3, i / 3, 0), c.red);
+    EXPECT_EQ(rgb.at(i % 3, i / 3, 1), c.green);
+    EXPECT_EQ(rgb.at(i % 3, i / 3, 2), c.blue);
+  }
+
+  Raster white = tooltest::randomRaster(4, 3, 1, 16, 4);
+  tooltest::writeTiff(path("white.tif"), white, false, false, true);
+  ASSERT_EQ(run("turn white.tif black.tif --code 0").status, 0);
+  for (auto& s : white.samples) s = uint16_t(65535 - s);
+  EXPECT_EQ(read("black.tif"), white);
+}
+
+std::string expectedSums(const Raster& r, bool rows, const std::string& header) {
+  std::string text = header + "\n";
+  for (int i = 0; i < (rows ? r.height : r.width); ++i) {
+    text += std::to_string(i);
+    for (int c = 0; c < r.channels; ++c) {
+      uint32_t sum = 0;
+      for (int k = 0; k < (rows ? r.width : r.height); ++k) sum += rows ? r.at(k, i, c) : r.at(i, k, c);
+      text += "," + std::to_string(sum);
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+TEST_F(ToolTest, SumsOfRowsAndColumns) {
+  const Raster gray = tooltest::randomRaster(6, 4, 1, 8, 5);
+  const Raster rgb = tooltest::randomRaster(3, 5, 3, 8, 6);
+  write("gray.png", gray);
+  write("rgb.tif", rgb);
+
+  Outcome sums = run("sums gray.png");
+  EXPECT_EQ(sums.status, 0) << sums.err;
+  EXPECT_EQ(sums.out, expectedSums(gray, false, "index,sum"));
+  EXPECT_EQ(run("sums gray.png --columns").out, sums.out);
+  EXPECT_EQ(run("sums gray.png --rows").out, expectedSums(gray, true, "index,sum"));
+  EXPECT_EQ(run("sums rgb.tif --rows").out, expectedSums(rgb, true, "index,red,green,blue"));
+
+  sums = run("sums gray.png --rows --csv=sums.csv");
+  EXPECT_EQ(sums.status, 0) << sums.err;
+  EXPECT_EQ(sums.out, "");
+  EXPECT_EQ(slurp(path("sums.csv")), expectedSums(gray, true, "index,sum"));
+}
+
+TEST_F(ToolTest, InfoGoesOnPastABadFile) {
+  write("a.png", tooltest::randomRaster(2, 2, 1, 8, 1));
+  const Outcome info = run("info a.png missing.png a.png");
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(info.out, "a.png: PNG, 2 x 2, 8-bit gray (1 channel)\na.png: PNG, 2 x 2, 8-bit gray (1 channel)\n");
+  EXPECT_EQ(info.err, "kip: cannot read missing.png (No such file or directory). Check the file name and path\n");
+}
+
+TEST_F(ToolTest, HelpListsEveryCommand) {
+  const Outcome help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* name : {"info IN", "sums IN", "turn IN OUT --code CODE"}) {
+    EXPECT_NE(help.out.find(name), std::string::npos) << name;
+  }
+  const Outcome turn = run("turn --help");
+  EXPECT_EQ(turn.status, 0);
+  EXPECT_TRUE(turn.out.starts_with("usage: kip turn IN OUT --code CODE\n")) << turn.out;
+  EXPECT_EQ(run("help sums").out, run("sums -h").out);
+}
+
+// A failed run leaves what was at the output path as it was, and no temporary file.
+TEST_F(ToolTest, NothingHalfWritten) {
+  const Raster before = tooltest::randomRaster(3, 3, 1, 8, 9);
+  write("in.png", tooltest::randomRaster(4, 2, 1, 8, 2));
+  write("out.png", before);
+  std::ofstream(path("broken.png"), std::ios::binary) << slurp(path("in.png")).substr(0, 60);
+  fs::create_directory(path("folder.png"));
+  const std::set<std::string> names = files();
+
+  expectOneLineFailure(run("turn broken.png out.png --code 90"), 1, "cannot read broken.png");
+  expectOneLineFailure(run("turn in.png folder.png --code 90"), 1, "cannot write folder.png");
+  EXPECT_EQ(read("out.png"), before);
+  EXPECT_EQ(files(), names);
+}
+
+struct FailureCase {
+  const char* arguments;
+  int status;
+  const char* message;
+};
+
+class ToolFailures : public ToolTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ToolFailures, OneLineAndExitStatus) {
+  write("in.png", tooltest::randomRaster(4, 3, 1, 8, 1));
+  write("in16.tif", tooltest::randomRaster(4, 3, 1, 16, 1));
+  std::ofstream(path("notes.txt")) << "not an image\n";
+  std::ofstream(path("empty.png"));
+  expectOneLineFailure(run(GetParam().arguments), GetParam().status, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToolFailures,
+    testing::Values(FailureCase{"", 2, "no command given"},
+                    FailureCase{"frobnicate in.png", 2, "'frobnicate' is not a kip command"},
+                    FailureCase{"info", 2, "too few file names"},
+                    FailureCase{"info missing.png", 1, "cannot read missing.png"},
+                    FailureCase{"info notes.txt", 1, "neither a PNG nor a TIFF"},
+                    FailureCase{"info empty.png", 1, "neither a PNG nor a TIFF"},
+                    FailureCase{"info .", 1, "is a folder"},
+                    FailureCase{"turn in.png out.png", 2, "needs --code"},
+                    FailureCase{"turn in.png out.png --code 45", 2, "--code '45' is not a turn code"},
+                    FailureCase{"turn in.png out.png --code 9x", 2, "--code '9x' is not a turn code"},
+                    FailureCase{"turn in.png out.png --code", 2, "--code needs a value"},
+                    FailureCase{"turn in.png out.png --code=90 --code 0", 2, "--code is given twice"},
+                    FailureCase{"turn in.png a.png b.png --code 90", 2, "too many file names"},
+                    FailureCase{"turn in.png out.jpg --code 90", 2, ".png, .tif or .tiff"},
+                    FailureCase{"turn in.png nowhere/out.png --code 90", 1, "cannot write nowhere/out.png"},
+                    FailureCase{"sums in.png --rows --columns", 2, "exclude each other"},
+                    FailureCase{"sums in.png --rows=yes", 2, "--rows takes no value"},
+                    FailureCase{"sums in.png --bogus", 2, "kip sums has no option --bogus"},
+                    FailureCase{"sums in16.tif", 1, "16-bit samples"}));
+
+}  // namespace
