@@ -624,11 +624,11 @@ TEST_P(LargeSources, GiveTheOrdinaryLoopsPels) {
   // The process picks the large loop for small tiles and the double one when a tile spans 32768
   // rectangle units or more.
   DirectLoop loop = DirectLoop::fixed;
-  ASSERT_EQ(affineDirect_chooseLoop(&bigSampling.source, &params, 64, &loop), 0);
+  ASSERT_EQ(affineDirect_chooseLoop(&bigSampling.source, &identity, &params, 64, &loop), 0);
   EXPECT_EQ(loop, DirectLoop::large);
-  ASSERT_EQ(affineDirect_chooseLoop(&bigSampling.source, &params, 40000, &loop), 0);
+  ASSERT_EQ(affineDirect_chooseLoop(&bigSampling.source, &identity, &params, 40000, &loop), 0);
   EXPECT_EQ(loop, DirectLoop::floating);
-  ASSERT_EQ(affineDirect_chooseLoop(&narrowSampling.source, &params, 40000, &loop), 0);
+  ASSERT_EQ(affineDirect_chooseLoop(&narrowSampling.source, &identity, &params, 40000, &loop), 0);
   EXPECT_EQ(loop, DirectLoop::fixed);
   for (int32_t tile : {64, 40000}) {
     std::vector<uint32_t> out(c.accumulate ? 128 : 128 * 64, 3);
@@ -651,12 +651,17 @@ TEST(LargeSources, LongRectangleTakesTheDoubleLoop) {
   const uint8_t pel = 0;
   const kimg_window source = makeWindow(&pel, 1, 1, 1, 32768);
   affineSampleParams params{{0, 0, 40000, 0, 0, 1}, 1, 1, 1};
+  const kmath_xformLinear identity{0, 0, 1, 0, 0, 1};
   DirectLoop loop = DirectLoop::fixed;
-  ASSERT_EQ(affineDirect_chooseLoop(&source, &params, 1, &loop), 0);
+  ASSERT_EQ(affineDirect_chooseLoop(&source, &identity, &params, 1, &loop), 0);
   EXPECT_EQ(loop, DirectLoop::floating);
   params.xCount = 2;
-  ASSERT_EQ(affineDirect_chooseLoop(&source, &params, 1, &loop), 0);
+  ASSERT_EQ(affineDirect_chooseLoop(&source, &identity, &params, 1, &loop), 0);
   EXPECT_EQ(loop, DirectLoop::large);
+  // The same rectangle magnified 4 times by the source transform spans 80000 pels per sample.
+  const kmath_xformLinear magnify{0, 0, 4, 0, 0, 4};
+  ASSERT_EQ(affineDirect_chooseLoop(&source, &magnify, &params, 1, &loop), 0);
+  EXPECT_EQ(loop, DirectLoop::floating);
 }
 
 // ----------------------------------------------------------------------------------------------

@@ -15,9 +15,11 @@ enum class DirectLoop { fixed, large, floating };
 
 // The loop an 8-bit source is sampled with: 16.16 throughout when its row stride and height are at
 // most 32767; otherwise 2.30 tile origins, or doubles when a tile spans 32768 or more units of the
-// rectangle along either side (tile x side length / count, in client units).
-int32_t affineDirect_chooseLoop(const kimg_window* source, const affineSampleParams* params, int32_t tile,
-                                DirectLoop* loop);
+// rectangle along either side (tile x side length / count, in client units), or 32768 or more
+// source pels along either axis: a source transform that magnifies would otherwise let the 16.16
+// positions inside one tile wrap.
+int32_t affineDirect_chooseLoop(const kimg_window* source, const kmath_xformLinear* sourceXform,
+                                const affineSampleParams* params, int32_t tile, DirectLoop* loop);
 
 // The row kernel for a sample mode (0 nearest, anything else bilinear) and process (accumulate 1
 // adds into 32-bit entries). The 16-bit bilinear store goes through the optimization hook.
