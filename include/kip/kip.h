@@ -21,6 +21,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Version of this header and of the library it came with. */
+#define KIP_VERSION_MAJOR 0
+#define KIP_VERSION_MINOR 1
+#define KIP_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif
