@@ -99,6 +99,11 @@ extern "C" {
  * sizes, or width and height exchanged for the transposing codes). */
 #define KIP_ERR_SIZE_MISMATCH ((int32_t)0x8000090E)
 
+/* Name of a status ("KIP_ERR_NO_SAMPLES"; "KIP_OK" for any non-negative status, "KIP_ERR_UNKNOWN" for
+ * a failure kip does not know) and a one-line meaning. The strings are static. */
+KIP_API const char* kip_statusName(int32_t status);
+KIP_API const char* kip_statusMessage(int32_t status);
+
 /* ---------------------------------------------------------------------------------------------
  * Records
  * ------------------------------------------------------------------------------------------- */
