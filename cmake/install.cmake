@@ -1,12 +1,13 @@
-# What `cmake --install` puts under the prefix: the shared and static libraries, the header, the
-# tool, a CMake package (find_package(kip) gives kip::kip, and kip::kip_static) and kip.pc.
+# What `cmake --install` puts under the prefix: the shared and static libraries, the C header and
+# the C++ wrapper beside it, the tool, a CMake package (find_package(kip) gives kip::kip, and
+# kip::kip_static) and kip.pc.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS kip kip_static EXPORT kipTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/kip/kip.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kip)
+install(FILES include/kip/kip.h include/kip/kip.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kip)
 if(TARGET kip_tool)
   install(TARGETS kip_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

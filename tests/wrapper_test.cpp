@@ -1,0 +1,269 @@
+// The C++ wrapper kip.hpp: image ownership and wrapping, errors, the geometry helpers and the
+// result-returning functions, checked against the C ABI they stand on.
+#include <kip/kip.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Where the destination transform of params puts a client point, in destination pels.
+kip::Point destinationOf(const affineSampleParams& params, kip::Point p) {
+  kmath_xformLinear m;
+  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&params, 0, &m), 0);
+  return {m.e0 * p.x + m.e1 * p.y + m.tx, m.e2 * p.x + m.e3 * p.y + m.ty};
+}
+
+uint32_t alignmentOf(const affineSampleParams& params) {
+  const kmath_xformLinear identity{0, 0, 1, 0, 0, 1};
+  uint32_t code = 0;
+  EXPECT_EQ(kip_affine_imageAlignment_compute(&params, &identity, &code, nullptr), 0);
+  return code;
+}
+
+bool clips(const kip::Image& source, const affineSampleParams& params) {
+  uint32_t willClip = 0;
+  EXPECT_EQ(kip_affineSampleParams_getWillClip(&params, source.get(), &willClip), 0);
+  return willClip != 0;
+}
+
+template <typename Pel>
+kip::Image ramp(int32_t width, int32_t height) {
+  kip::Image image(sizeof(Pel), width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) image.at<Pel>(x, y) = static_cast<Pel>(1 + x + width * y);
+  return image;
+}
+
+TEST(WrapperImage, OwningImagesAreZeroFilledAndMoveOnly) {
+  kip::Image image(2, 5, 3);
+  EXPECT_TRUE(image.bound());
+  EXPECT_EQ(image.pelSize(), 2);
+  EXPECT_EQ(image.at<uint16_t>(4, 2), 0);
+  image.at<uint16_t>(4, 2) = 700;
+  kip::Image moved(std::move(image));
+  EXPECT_FALSE(image.bound());
+  EXPECT_EQ(moved.at<uint16_t>(4, 2), 700);
+  kip::Image assigned;
+  assigned = std::move(moved);
+  EXPECT_FALSE(moved.bound());
+  EXPECT_EQ(assigned.at<uint16_t>(4, 2), 700);
+}
+
+TEST(WrapperImage, WrappedImagesUseTheCallersPels) {
+  std::vector<uint8_t> pels(4 * 3, 0);
+  {
+    kip::Image image = kip::Image::wrap(pels.data(), 3, 3, 4);
+    EXPECT_EQ(image.get()->firstPel, pels.data());
+    EXPECT_EQ(image.stride(), 4);
+    image.at<uint8_t>(2, 1) = 9;
+  }
+  EXPECT_EQ(pels[4 + 2], 9);  // the wrapper wrote through, and its end left the pels alone
+  const std::vector<uint16_t> fixed(6, 3);
+  const kip::Image view = kip::Image::wrap(fixed.data(), 3, 2, 3);
+  EXPECT_EQ(view.pelSize(), 2);
+  EXPECT_EQ(view.at<uint16_t>(2, 1), 3);
+}
+
+TEST(WrapperImage, RefusalsThrowTheStatusAndItsName) {
+  std::vector<uint8_t> pels(16);
+  try {
+    kip::Image::wrap(pels.data(), 4, 4, 3);  // stride below the width
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), KIP_ERR_BAD_SIZE);
+    EXPECT_STREQ(error.name(), "KIP_ERR_BAD_SIZE");
+    EXPECT_NE(std::string(error.what()).find("KIP_ERR_BAD_SIZE"), std::string::npos);
+  }
+  EXPECT_THROW(kip::Image(3, 2, 2), kip::Error);
+  EXPECT_THROW(kip::Image().window(), kip::Error);
+}
+
+TEST(WrapperCache, MovesItsHandle) {
+  kip::SampleCache cache;
+  affineSampleCache* handle = *cache.handle();
+  ASSERT_NE(handle, nullptr);
+  kip::SampleCache other(std::move(cache));
+  EXPECT_EQ(*cache.handle(), nullptr);
+  EXPECT_EQ(*other.handle(), handle);
+}
+
+struct RectCase {
+  kip::Point origin, xEnd, yEnd;
+  kip::Size size;
+};
+
+class WrapperRectTest : public testing::TestWithParam<RectCase> {};
+
+// The three points land on the destination's corners (0, 0), (W, 0) and (0, H).
+TEST_P(WrapperRectTest, PointsBecomeTheDestinationCorners) {
+  const RectCase& c = GetParam();
+  const affineSampleParams params = kip::sampleParams(c.origin, c.xEnd, c.yEnd, c.size, kip::Mode::cubic2);
+  EXPECT_EQ(params.sampleMode, KIP_SAMPLE_CUBIC2);
+  EXPECT_EQ(params.xCount, c.size.width);
+  EXPECT_EQ(params.yCount, c.size.height);
+  const kip::Point corners[][2] = {{c.origin, {0, 0}}, {c.xEnd, {double(c.size.width), 0}},
+                                   {c.yEnd, {0, double(c.size.height)}}};
+  for (const auto& [client, expected] : corners) {
+    const kip::Point got = destinationOf(params, client);
+    EXPECT_NEAR(got.x, expected.x, 1e-9);
+    EXPECT_NEAR(got.y, expected.y, 1e-9);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rects, WrapperRectTest,
+                         testing::Values(RectCase{{0, 0}, {8, 0}, {0, 6}, {8, 6}},
+                                         RectCase{{10, 2}, {14, 5}, {7, 6}, {5, 5}},
+                                         RectCase{{3.5, 9}, {3.5, 1}, {12, 9}, {16, 4}}));
+
+struct TurnCase {
+  double degrees;
+  uint32_t code;
+};
+
+class WrapperRotationTest : public testing::TestWithParam<TurnCase> {};
+
+// Quarter turns at scale 1 about a pel-grid point are the exact turns of the aligned path, in the
+// same sense (code 90 is counter-clockwise as displayed), and the centre stays in the middle.
+TEST_P(WrapperRotationTest, QuarterTurnsAreAlignedAndCentred) {
+  const auto [degrees, code] = GetParam();
+  const affineSampleParams params = kip::rotationParams({20, 12}, degrees, 1.0, {8, 6});
+  EXPECT_EQ(alignmentOf(params), code);
+  const kip::Point centre = destinationOf(params, {20, 12});
+  EXPECT_NEAR(centre.x, 4, 1e-12);
+  EXPECT_NEAR(centre.y, 3, 1e-12);
+  // Output x runs along (cos, sin) of the source: one step along it is one output pel to the right.
+  const double radians = degrees * M_PI / 180;
+  const kip::Point step = destinationOf(params, {20 + std::cos(radians), 12 + std::sin(radians)});
+  EXPECT_NEAR(step.x, 5, 1e-9);
+  EXPECT_NEAR(step.y, 3, 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Quarters, WrapperRotationTest,
+                         testing::Values(TurnCase{0, 0}, TurnCase{90, 90}, TurnCase{180, 180}, TurnCase{270, 270},
+                                         TurnCase{-90, 270}, TurnCase{450, 90}, TurnCase{30, KIP_ALIGNMENT_GENERAL}));
+
+TEST(WrapperRotation, ScaleShrinksTheSampledRectangle) {
+  const affineSampleParams params = kip::rotationParams({0, 0}, 0, 2.0, {10, 4});
+  EXPECT_DOUBLE_EQ(params.affineRect.e0, 5);  // 10 output pels span 5 source pels
+  EXPECT_DOUBLE_EQ(params.affineRect.e3, 2);
+  EXPECT_DOUBLE_EQ(params.affineRect.tx, -2.5);
+  EXPECT_DOUBLE_EQ(params.affineRect.ty, -1);
+}
+
+TEST(WrapperRotation, BoundsHoldTheTurnedPicture) {
+  EXPECT_EQ(kip::rotatedBounds({100, 50}, 90, 1).width, 50);
+  EXPECT_EQ(kip::rotatedBounds({100, 50}, 90, 1).height, 100);
+  EXPECT_EQ(kip::rotatedBounds({100, 50}, 180, 0.5).width, 50);
+  EXPECT_EQ(kip::rotatedBounds({10, 10}, 45, 1).width, 15);  // 14.14 rounds up
+  EXPECT_EQ(kip::rotatedBounds({3, 3}, 0, 0.01).height, 1);
+  EXPECT_THROW(kip::rotatedBounds({10, 10}, 10, NAN), kip::Error);
+}
+
+struct InteriorCase {
+  int32_t width, height;
+  double degrees, scale;
+  kip::Mode mode;
+};
+
+class WrapperInteriorTest : public testing::TestWithParam<InteriorCase> {};
+
+// The interior stays inside the source, and is not far from the largest that does.
+TEST_P(WrapperInteriorTest, StaysInsideAndIsNearlyTheLargest) {
+  const InteriorCase& c = GetParam();
+  const kip::Image source(1, c.width, c.height);
+  const kip::Size size = kip::rotatedInterior(source, c.degrees, c.scale, c.mode);
+  const kip::Point centre{c.width / 2.0, c.height / 2.0};
+  EXPECT_FALSE(clips(source, kip::rotationParams(centre, c.degrees, c.scale, size, c.mode)));
+  EXPECT_TRUE(clips(source, kip::rotationParams(centre, c.degrees, c.scale, {size.width + 4, size.height + 4}, c.mode)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, WrapperInteriorTest,
+                         testing::Values(InteriorCase{64, 48, 0, 1, kip::Mode::bilinear},
+                                         InteriorCase{64, 48, 90, 1, kip::Mode::cubic2},
+                                         InteriorCase{64, 48, 30, 1, kip::Mode::bilinear},
+                                         InteriorCase{64, 48, 30, 2, kip::Mode::cubic2},
+                                         InteriorCase{200, 20, 45, 1, kip::Mode::nearest},
+                                         InteriorCase{50, 50, -135, 0.5, kip::Mode::linear2}));
+
+TEST(WrapperRotation, NoInteriorInATinySource) {
+  const kip::Image source(1, 3, 3);
+  try {
+    kip::rotatedInterior(source, 30, 1, kip::Mode::cubic2);
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), KIP_ERR_NO_SAMPLES);
+  }
+}
+
+TEST(WrapperSums, RowsAndColumnsOfAStridedImage) {
+  // 3 x 2 pels (1 2 3 / 4 5 6) in rows of 5.
+  const uint8_t pels[] = {1, 2, 3, 99, 99, 4, 5, 6, 99, 99};
+  const kip::Image image = kip::Image::wrap(pels, 3, 2, 5);
+  EXPECT_EQ(kip::rowSums(image), (std::vector<uint32_t>{6, 15}));
+  EXPECT_EQ(kip::columnSums(image), (std::vector<uint32_t>{5, 7, 9}));
+  uint32_t sums[3] = {};
+  EXPECT_EQ(kip::columnSumsInto(image, sums), 2u);
+  EXPECT_EQ(sums[2], 9u);
+}
+
+TEST(WrapperSums, SixteenBitImagesAreRefused) {
+  const kip::Image image(2, 4, 4);
+  try {
+    kip::rowSums(image);
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), KIP_ERR_PEL_SIZE);
+  }
+}
+
+class WrapperTurnTest : public testing::TestWithParam<uint32_t> {};
+
+// Every code against the table of kip.h, in both depths.
+TEST_P(WrapperTurnTest, MatchesTheTable) {
+  const uint32_t code = GetParam();
+  for (const int32_t pelSize : {1, 2}) {
+    const kip::Image source = pelSize == 1 ? ramp<uint8_t>(4, 3) : ramp<uint16_t>(4, 3);
+    const kip::Image result = kip::turn(source, code);
+    const int32_t w = 4, h = 3;
+    ASSERT_EQ(result.width(), kip::turnTransposes(code) ? h : w);
+    for (int32_t i = 0; i < result.height(); ++i) {
+      for (int32_t j = 0; j < result.width(); ++j) {
+        int32_t row = i, column = j;
+        switch (code) {
+          case 1: row = j, column = i; break;
+          case 90: row = j, column = w - 1 - i; break;
+          case 91: row = i, column = w - 1 - j; break;
+          case 180: row = h - 1 - i, column = w - 1 - j; break;
+          case 181: row = h - 1 - j, column = w - 1 - i; break;
+          case 270: row = h - 1 - j, column = i; break;
+          case 271: row = h - 1 - i, column = j; break;
+        }
+        const uint32_t got = pelSize == 1 ? result.at<uint8_t>(j, i) : result.at<uint16_t>(j, i);
+        EXPECT_EQ(got, uint32_t(1 + column + w * row)) << "code " << code << " at " << j << "," << i;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, WrapperTurnTest, testing::Values(0u, 1u, 90u, 91u, 180u, 181u, 270u, 271u));
+
+TEST(WrapperTurn, RefusesWrongSizesAndDepths) {
+  const kip::Image source = ramp<uint8_t>(4, 3);
+  kip::Image same(1, 4, 3);
+  try {
+    kip::turnInto(source, same, 90);
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), KIP_ERR_SIZE_MISMATCH);
+  }
+  EXPECT_THROW(kip::turn(kip::Image(4, 2, 2), 0), kip::Error);
+  EXPECT_THROW(kip::turn(kip::Image(), 0), kip::Error);
+}
+
+}  // namespace
