@@ -47,29 +47,16 @@ TEST(Allocator, ReallocKeepsContentsBothWaysAndAFailureKeepsTheOldBlock) {
     ASSERT_EQ(ksys_memory_realloc_internal(size, &block), 0);
     for (int i = 0; i < std::min(size, 100); ++i) ASSERT_EQ(static_cast<unsigned char*>(block)[i], (i * 7) & 0xFF);
   }
-  void* const before = block;
-  ksys_memory_testFailAt(1);
+  // The switch fails exactly the nth allocation from now, and a failure writes no address.
+  void *const before = block, *none = nullptr;
+  ksys_memory_testFailAt(2);
+  EXPECT_EQ(ksys_memory_alloc_internal(8, &none), 0);
   EXPECT_EQ(ksys_memory_realloc_internal(4096, &block), KIP_ERR_OUT_OF_MEMORY);
   ksys_memory_testFailAt(0);
   ASSERT_EQ(block, before);
+  ksys_memory_free_internal(&none);
   EXPECT_EQ(static_cast<unsigned char*>(block)[9], 63);
   ksys_memory_free_internal(&block);
-}
-
-TEST(Allocator, FailAtFailsExactlyTheNthAllocation) {
-  const int64_t live = ksys_memory_testLiveBlocks();
-  const uint64_t count = ksys_memory_testAllocationCount();
-  void* blocks[6] = {};
-  int32_t statuses[6];
-  ksys_memory_testFailAt(3);
-  for (int i = 0; i < 6; ++i) statuses[i] = ksys_memory_alloc_internal(8, &blocks[i]);
-  ksys_memory_testFailAt(0);
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(statuses[i], i == 2 ? KIP_ERR_OUT_OF_MEMORY : 0) << i;
-    EXPECT_EQ(blocks[i] == nullptr, i == 2) << "a failed allocation must not write its address";
-  }
-  EXPECT_TRUE(ksys_memory_testAllocationCount() == count + 6 && ksys_memory_testLiveBlocks() == live + 5);
-  for (void*& block : blocks) ksys_memory_free_internal(&block);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -150,7 +137,7 @@ TEST(Attention, HandlerAndContextChangeTogether) {
 }
 
 TEST(CriticalSection, OneSectionExcludesEveryThread) {
-  constexpr int kThreads = 4, kRounds = 5000;
+  constexpr int kThreads = 4, kRounds = 2000;
   ksys_criticalSection* sections[kThreads] = {};
   long counter = 0;  // deliberately not atomic: only the section protects it
   std::atomic<int> inside{0}, overlaps{0}, ready{0};
@@ -164,6 +151,7 @@ TEST(CriticalSection, OneSectionExcludesEveryThread) {
       for (int i = 0; i < kRounds; ++i) {
         ASSERT_EQ(ksys_criticalSection_wait(sections[t]), 0);
         overlaps += inside.fetch_add(1) != 0;
+        std::this_thread::yield();  // invite the others in: without the section they overlap even on one core
         ++counter;
         inside.fetch_sub(1);
         ASSERT_EQ(ksys_criticalSection_release(sections[t]), 0);
@@ -301,28 +289,6 @@ TEST(Jobs, DispatchRunsEveryJobOnceAndReportsTheFirstFailureInOrder) {
   for (auto& run : runs) EXPECT_EQ(run.load(), 1);
 }
 
-TEST(Jobs, RequestCapturesTheBlockTakenLast) {
-  static int first = 1, second = 2;
-  JobObjects jobs;
-  auto borrow = [](void** block) -> int32_t {
-    *block = nullptr;
-    return 0;
-  };
-  auto job = [](const ksys_jobParams* params) -> int32_t {
-    const void* data = nullptr;
-    ksys_jobParams_getDataConst(params, &data);
-    return -*static_cast<const int*>(data);
-  };
-  for (void* block : {&first, &second}) {
-    ASSERT_EQ(ksys_jobParams_takeData(jobs.params, &block, borrow), 0);
-    ASSERT_EQ(ksys_jobRequestSet_addFuncAndParams(jobs.requests, job, jobs.params), 0);
-  }
-  EXPECT_EQ(ksys_jobThreadGroup_dispatchAndWait(jobs.group, jobs.requests, jobs.results), -1);
-  int32_t status = 0;
-  ksys_jobResultSet_getStatus(jobs.results, 1, &status);
-  EXPECT_EQ(status, -2);
-}
-
 std::vector<void*> releasedBlocks;
 int32_t recordRelease(void** block) {
   releasedBlocks.push_back(*block);
@@ -379,30 +345,24 @@ TEST(Jobs, EveryAllocationFailureIsReportedWithoutLeaks) {
     ksys_jobParams* params = nullptr;
     ksys_jobRequestSet* requests = nullptr;
     ksys_jobResultSet* results = nullptr;
-    int32_t status = ksys_jobThreadGroup_construct(&group);
-    if (status < 0) return cleanup.finish(status);
+    int32_t status = 0;
+    if ((status = ksys_jobThreadGroup_construct(&group)) < 0) return cleanup.finish(status);
     cleanup.addObject<ksys_jobThreadGroup_destruct>(group);
-    status = ksys_jobParams_construct(&params);
-    if (status < 0) return cleanup.finish(status);
+    if ((status = ksys_jobParams_construct(&params)) < 0) return cleanup.finish(status);
     cleanup.addObject<ksys_jobParams_destruct>(params);
-    status = ksys_jobRequestSet_construct(&requests);
-    if (status < 0) return cleanup.finish(status);
+    if ((status = ksys_jobRequestSet_construct(&requests)) < 0) return cleanup.finish(status);
     cleanup.addObject<ksys_jobRequestSet_destruct>(requests);
-    status = ksys_jobResultSet_construct(&results);
-    if (status < 0) return cleanup.finish(status);
+    if ((status = ksys_jobResultSet_construct(&results)) < 0) return cleanup.finish(status);
     cleanup.addObject<ksys_jobResultSet_destruct>(results);
     for (uint32_t i = 0; i < kJobs; ++i) {
       void* block = nullptr;
-      status = ksys_memory_alloc_internal(sizeof(JobBlock), &block);
-      if (status < 0) return cleanup.finish(status);
+      if ((status = ksys_memory_alloc_internal(sizeof(JobBlock), &block)) < 0) return cleanup.finish(status);
       *static_cast<JobBlock*>(block) = JobBlock{i, 0, runs.data()};
-      status = ksys_jobParams_takeData(params, &block, &ksys_memory_free_internal);
-      if (status < 0) {
-        ksys_memory_free_internal(&block);
+      if ((status = ksys_jobParams_takeData(params, &block, &ksys_memory_free_internal)) < 0) {
+        ksys_memory_free_internal(&block);  // still ours
         return cleanup.finish(status);
       }
-      status = ksys_jobRequestSet_addFuncAndParams(requests, &testJob, params);
-      if (status < 0) return cleanup.finish(status);
+      if ((status = ksys_jobRequestSet_addFuncAndParams(requests, &testJob, params)) < 0) return cleanup.finish(status);
     }
     return cleanup.finish(ksys_jobThreadGroup_dispatchAndWait(group, requests, results));
   });
