@@ -332,6 +332,43 @@ TEST(Transform, Affine8IsTheTransformWithoutCache) {
   }
 }
 
+// A general map goes through the threaded process, which asks the hook. Forbidding the optimized
+// 8-bit process changes a few bilinear pels of a smooth image by one level (as the header says)
+// and no nearest pel at these counts; the 16-bit path is portable either way. Large enough to be
+// split into bands.
+TEST(Transform, ForbiddingTheOptimizedProcessChangesAFewPelsAtMost) {
+  for (int32_t pelSize : {1, 2}) {
+    ScopedImage source(pelSize, 700, 600);
+    pelSize == 1 ? fillSmooth<uint8_t>(source.get(), 9) : fillSmooth<uint16_t>(source.get(), 9);
+    for (uint32_t mode : {0u, 1u}) {
+      SCOPED_TRACE("pel size " + std::to_string(pelSize) + " mode " + std::to_string(mode));
+      const affineSampleParams params = turnedSampling(mode, 17, 0.9, false, 520, 480, 350.3, 300.6);
+      ScopedImage optimized, portable;
+      auto run = [&](kimg_image* destination) {
+        return pelSize == 1 ? kip_affineTransform(source.get(), destination, &params, nullptr)
+                            : kip_affineTransform16(source.get(), destination, &params, nullptr);
+      };
+      const char* hookName = pelSize == 1 ? "kip_affineProcess" : "kip_affineProcess16";
+      {
+        kiptest::ScopedHook hook({});
+        ASSERT_EQ(run(optimized.get()), 0);
+        EXPECT_GT(kiptest::ScopedHook::askedCount(hookName), 0);
+      }
+      {
+        kiptest::ScopedHook hook({hookName});
+        ASSERT_EQ(run(portable.get()), 0);
+      }
+      const std::vector<uint32_t> a = pelsOf(*optimized.get()), b = pelsOf(*portable.get());
+      size_t differ = 0;
+      for (size_t k = 0; k < a.size(); ++k) {
+        ASSERT_LE(std::abs(int64_t(a[k]) - int64_t(b[k])), 1) << "pel " << k;
+        differ += a[k] != b[k];
+      }
+      EXPECT_LE(differ, pelSize == 1 && mode == 1 ? a.size() * 3 / 100 : 0u);
+    }
+  }
+}
+
 // ----------------------------------------------------------------------------------------------
 // End to end against a float64 reference on smooth images: every mode, both depths, turns,
 // reductions, magnifications and mirrors, from a source whose pel grid starts at (-13, 7) and

@@ -425,10 +425,12 @@ KIP_API int32_t kip_affineTransform_setup(void);
  * An exact axis-aligned map (see kip_affine_imageAlignment_compute) is a copy, turn or mirror of
  * source pels, whatever the sample mode. Any other map is sampled by the SIMD code of the
  * processor; an optimization hook that forbids "kip_affineProcess" selects the portable code
- * instead, which can change a few pels: its 8-bit bilinear sampling rounds differently (about 0.1
- * to 0.3% of pels differ by one level), and with nearest sampling and a count above 1024 a sample
- * on a pel border can take the neighbouring pel because positions are stepped per tile and the
- * tiles differ. Results do not depend on the instruction set or the number of threads.
+ * instead, which can change some pels. Its 8-bit bilinear sampling steps and rounds its 16.16
+ * positions over other tiles: on smooth images one or two pels in a hundred differ, by one level;
+ * on noise-like detail, where a pel's neighbours differ by most of the range, more pels differ, by
+ * up to three levels. With nearest sampling and a count above 1024 a sample on a pel border can
+ * take the neighbouring pel, for the same reason. Either way the results do not depend on the
+ * instruction set or the number of threads.
  *
  * Cache: the address of a handle from kip_affineSampleCache_construct, or null for none.
  *
