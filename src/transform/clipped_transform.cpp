@@ -66,8 +66,8 @@ int32_t transformInto(const kimg_image* source, kimg_image* target, const affine
       target->height == params->yCount) {
     return Pels::transform(source, target, params, cacheHandle);
   }
+  kimg_image temporary;  // outlives the list that destroys it
   CleanupList cleanup;
-  kimg_image temporary;
   status = kimg_image_construct(&temporary, Pels::kPelSize, params->xCount, params->yCount);
   if (status < 0) return status;
   cleanup.addObject<kimg_image_destruct>(&temporary);
@@ -113,8 +113,9 @@ int32_t clippedTransform(const kimg_image* source, kimg_image* destination, kimg
   kstd_rect32 rect{};
   status = kip_affineSampleParams_getMaxSrcRect(params, source, &rect);
   if (status < 0) return status;
+  // The padded source(s) outlive the list that destroys them.
+  kimg_image padded, maskSource;
   CleanupList cleanup;
-  kimg_image padded;
   status = makePadded(&padded, Pels::kPelSize, rect, source);
   if (status < 0) return status;
   cleanup.addObject<kimg_image_destruct>(&padded);
@@ -134,7 +135,6 @@ int32_t clippedTransform(const kimg_image* source, kimg_image* destination, kimg
   if (noCommonPel) return KIP_ERR_TRANSFORM_NO_OVERLAP;
   if (clipMask != nullptr) {
     kimg_image* indicator = &padded;
-    kimg_image maskSource;
     if constexpr (Pels::kPelSize != 1) {
       // The mask is 8-bit whatever the source: give back the wide padded copy before making it.
       status = kimg_image_setUnbound(&padded);

@@ -37,8 +37,8 @@ int32_t transformExport(const kimg_image* source, kimg_image* destination, const
   if (status < 0) return status;
 
   if (cacheHandle != nullptr) return Pels::image(source, destination, params, *cacheHandle);
+  affineSampleCache temporary;  // outlives the list that releases it
   CleanupList cleanup;
-  affineSampleCache temporary;
   status = affineSampleCache_initTemporary(&temporary);
   if (status < 0) return status;
   cleanup.addObject<affineSampleCache_releaseTemporary>(&temporary);

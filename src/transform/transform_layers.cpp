@@ -63,8 +63,8 @@ int32_t transformImage(const kimg_image* source, kimg_image* destination, const 
     return kimg_image_setLinearImageFromClientXform(destination, &cache->destImageFromClientXform);
   }
 
+  kimg_image temporary;  // outlives the list that destroys it
   CleanupList cleanup;
-  kimg_image temporary;
   status = kimg_image_construct(&temporary, Pels::kPelSize, params->xCount, params->yCount);
   if (status < 0) return status;
   cleanup.addObject<kimg_image_destruct>(&temporary);
