@@ -258,6 +258,8 @@ struct RefusalCase {
   std::function<int32_t(Images&)> call;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class Refusals : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refusals, TouchNothing) {

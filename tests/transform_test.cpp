@@ -72,6 +72,10 @@ struct DestinationCase {
   bool aligned;
 };
 
+void PrintTo(const DestinationCase& c, std::ostream* os) {
+  *os << (c.sixteenBit ? 16 : 8) << "-bit kind " << int(c.kind) << (c.aligned ? " aligned" : " general");
+}
+
 std::string destinationName(const testing::TestParamInfo<DestinationCase>& info) {
   const char* kinds[] = {"Unbound", "Exact", "Larger", "Smaller", "Offset"};
   return std::string(info.param.sixteenBit ? "Sixteen" : "Eight") + kinds[int(info.param.kind)] +
@@ -161,6 +165,8 @@ struct RefusalCase {
   int32_t expected;
   std::function<int32_t(Images&)> call;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class Refusals : public testing::TestWithParam<RefusalCase> {};
 
@@ -471,6 +477,11 @@ struct SweepCase {
   uint32_t mode;
   bool boundDestination, withCache;
 };
+
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << (c.sixteenBit ? 16 : 8) << "-bit mode " << c.mode << (c.boundDestination ? " bound" : " unbound")
+      << (c.withCache ? " cached" : "");
+}
 
 class AllocationFailures : public testing::TestWithParam<SweepCase> {};
 
