@@ -21,6 +21,9 @@ struct Command {
 const Command& infoCommand();
 const Command& sumsCommand();
 const Command& turnCommand();
+const Command& warpCommand();
+const Command& rotateCommand();
+const Command& demoCommand();
 
 // Every command, in the order 'kip --help' lists them.
 const std::vector<const Command*>& commandTable();
