@@ -5,8 +5,10 @@
 
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace kippy {
 namespace {
@@ -20,6 +22,76 @@ void raise(const kip::Error& error) {
   instance.attr("name") = error.name();
   instance.attr("meaning") = error.meaning();
   PyErr_SetObject(errorType, instance.ptr());
+}
+
+kip::Mode parseMode(const std::string& name) {
+  if (name == "nearest") return kip::Mode::nearest;
+  if (name == "bilinear") return kip::Mode::bilinear;
+  if (name == "linear2") return kip::Mode::linear2;
+  if (name == "cubic2") return kip::Mode::cubic2;
+  throw py::value_error("kip: mode '" + name + "' is not one of nearest, bilinear, linear2, cubic2");
+}
+
+// Three points (origin, end of the x side, end of the y side) or the same six numbers, flat.
+kmath_shapeAffineRect parseRect(const py::object& rect) {
+  const auto values = py::cast<py::array_t<double, py::array::c_style | py::array::forcecast>>(rect);
+  if (values.size() != 6) {
+    throw py::value_error("kip: rect is three points (origin, end of the x side, end of the y side): "
+                          "((ox, oy), (xx, xy), (yx, yy)), or those six numbers");
+  }
+  const double* v = values.data();
+  return kip::affineRect({v[0], v[1]}, {v[2], v[3]}, {v[4], v[5]});
+}
+
+// (width, height) in pels; fewer than 1 is kip's KIP_ERR_NO_SAMPLES.
+kip::Size parseSize(const py::object& size, const char* context) {
+  const auto [width, height] = py::cast<std::pair<int64_t, int64_t>>(size);
+  if (width < 1 || height < 1) throw kip::Error(KIP_ERR_NO_SAMPLES, context);
+  if (width > INT32_MAX || height > INT32_MAX) throw py::value_error("kip: size is more than 2147483647 pels a side");
+  return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+// A new array of the source's dtype and an image over it.
+py::array newLike(const Source& source, kip::Size size, kip::Image& image) {
+  return source.wide() ? py::array(newImageArray<uint16_t>(size.width, size.height, image))
+                       : py::array(newImageArray<uint8_t>(size.width, size.height, image));
+}
+
+// The result, or (result, mask) with clip.
+py::object resample(const Source& source, const affineSampleParams& params, bool clip) {
+  kip::Image destination;
+  py::array result = newLike(source, {params.xCount, params.yCount}, destination);
+  if (!clip) {
+    py::gil_scoped_release release;
+    kip::transformInto(source.image, destination, params);
+    return result;
+  }
+  kip::Image mask;
+  py::array maskArray = newImageArray<uint8_t>(params.xCount, params.yCount, mask);
+  {
+    py::gil_scoped_release release;
+    kip::transformClippedInto(source.image, destination, mask, params);
+  }
+  return py::make_tuple(result, maskArray);
+}
+
+py::object transform(const py::array& src, const py::object& rect, const py::object& size, const std::string& mode,
+                     bool clip) {
+  const Source source = bindSource(src);
+  return resample(source, kip::sampleParams(parseRect(rect), parseSize(size, "kip.transform"), parseMode(mode)), clip);
+}
+
+py::object rotate(const py::array& src, double angle, double scale, const std::string& mode, bool clip,
+                  const py::object& size) {
+  if (!(scale > 0) || !std::isfinite(scale)) throw py::value_error("kip.rotate: scale must be finite and above 0");
+  if (!std::isfinite(angle)) throw py::value_error("kip.rotate: angle must be finite");
+  const Source source = bindSource(src);
+  const kip::Mode sampling = parseMode(mode);
+  const kip::Size outSize = !size.is_none() ? parseSize(size, "kip.rotate")
+                            : clip ? kip::rotatedBounds(source.image.size(), angle, scale)
+                                   : kip::rotatedInterior(source.image, angle, scale, sampling);
+  const kip::Point centre{source.image.width() / 2.0, source.image.height() / 2.0};
+  return resample(source, kip::rotationParams(centre, angle, scale, outSize, sampling), clip);
 }
 
 py::object projectSums(const py::array& array, int axis) {
@@ -77,6 +149,22 @@ PYBIND11_MODULE(kip, m) {
     }
   });
 
+  m.def("transform", &transform, py::arg("src"), py::arg("rect"), py::arg("size"), py::arg("mode") = "bilinear",
+        py::arg("clip") = false,
+        "Samples the parallelogram rect of src into a new image of size (width, height).\n\n"
+        "rect is ((ox, oy), (xx, xy), (yx, yy)): the origin corner, where result pel [0, 0] begins, the\n"
+        "end of the x side (along result rows) and the end of the y side (down result columns), in src's\n"
+        "pel coordinates (x = column, y = row, pel centres at half-integers). Result pel [r, c] is the\n"
+        "sample at rect's point ((c + 0.5) / width, (r + 0.5) / height). mode: nearest, bilinear,\n"
+        "linear2 (two-pass linear) or cubic2 (two-pass cubic). Without clip a rect whose samples need\n"
+        "pels outside src raises kip.Error (KIP_ERR_TRANSFORM_CLIPS); with clip such pels count as 0\n"
+        "and the result comes with a uint8 mask: 255 where a pel came wholly from src, 0 where not.");
+  m.def("rotate", &rotate, py::arg("src"), py::arg("angle"), py::arg("scale") = 1.0, py::arg("mode") = "bilinear",
+        py::arg("clip") = false, py::arg("size") = py::none(),
+        "src turned counter-clockwise (as displayed) by angle degrees about its centre, scale result pels\n"
+        "to a src pel. Without clip the result is the largest centred part with no pel from outside src;\n"
+        "with clip the whole turned picture, and the mask as in transform. size=(width, height) chooses\n"
+        "the result's size instead.");
   m.def("project_sums", &projectSums, py::arg("src"), py::arg("axis"),
         "Sums of a uint8 image as uint32 (modulo 2**32): axis=0 one per column, axis=1 one per row.");
   m.def("turn", &turn, py::arg("src"), py::arg("code"),

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -198,6 +199,141 @@ TEST(WrapperRotation, NoInteriorInATinySource) {
     FAIL() << "no error";
   } catch (const kip::Error& error) {
     EXPECT_EQ(error.status(), KIP_ERR_NO_SAMPLES);
+  }
+}
+
+// A smooth 8- or 16-bit picture whose values change by a few levels a pel.
+kip::Image smooth(int32_t pelSize, int32_t width, int32_t height) {
+  kip::Image image(pelSize, width, height);
+  const double top = pelSize == 1 ? 255 : 65535;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const double v = top * (0.5 + 0.3 * std::sin(0.11 * x + 0.05 * y) + 0.15 * std::cos(0.07 * y));
+      if (pelSize == 1) image.at<uint8_t>(x, y) = static_cast<uint8_t>(std::lround(v));
+      else image.at<uint16_t>(x, y) = static_cast<uint16_t>(std::lround(v));
+    }
+  }
+  return image;
+}
+
+uint32_t pel(const kip::Image& image, int32_t x, int32_t y) {
+  return image.pelSize() == 1 ? image.at<uint8_t>(x, y) : image.at<uint16_t>(x, y);
+}
+
+class WrapperTransformTest : public testing::TestWithParam<int32_t> {};
+
+// A rectangle on whole pels at one sample a pel is a copy of the pels under it, in any mode.
+TEST_P(WrapperTransformTest, WholePelRectangleCopiesThePels) {
+  const kip::Image source = smooth(GetParam(), 20, 16);
+  for (const kip::Mode mode : {kip::Mode::nearest, kip::Mode::bilinear, kip::Mode::cubic2}) {
+    const kip::Image result = kip::transform(source, kip::sampleParams({5, 3}, {12, 3}, {5, 9}, {7, 6}, mode));
+    ASSERT_EQ(result.pelSize(), GetParam());
+    ASSERT_EQ(result.width(), 7);
+    ASSERT_EQ(result.height(), 6);
+    for (int32_t y = 0; y < 6; ++y)
+      for (int32_t x = 0; x < 7; ++x) EXPECT_EQ(pel(result, x, y), pel(source, x + 5, y + 3));
+  }
+}
+
+// A quarter turn by rotationParams is the aligned path's code 90, through the general entry.
+TEST_P(WrapperTransformTest, QuarterTurnAgreesWithTheTurnTable) {
+  const kip::Image source = smooth(GetParam(), 12, 8);
+  const kip::Image turned = kip::transform(source, kip::rotationParams({6, 4}, 90, 1, {8, 12}, kip::Mode::bilinear));
+  const kip::Image expected = kip::turn(source, 90);
+  for (int32_t y = 0; y < 12; ++y)
+    for (int32_t x = 0; x < 8; ++x) EXPECT_EQ(pel(turned, x, y), pel(expected, x, y));
+}
+
+// A sampling between pel centres interpolates: half a pel right of a centre is the mean of two.
+TEST_P(WrapperTransformTest, BilinearHalfwayIsTheMean) {
+  const kip::Image source = smooth(GetParam(), 16, 8);
+  const kip::Image result = kip::transform(source, kip::sampleParams({3.5, 2}, {9.5, 2}, {3.5, 6}, {6, 4}));
+  for (int32_t y = 0; y < 4; ++y) {
+    for (int32_t x = 0; x < 6; ++x) {
+      const double mean = (pel(source, x + 3, y + 2) + pel(source, x + 4, y + 2)) / 2.0;
+      EXPECT_NEAR(pel(result, x, y), mean, 1.0) << x << "," << y;
+    }
+  }
+}
+
+// Into a wrapped buffer of the result's size: written in place, nothing around it touched.
+TEST_P(WrapperTransformTest, IntoCallersPelsInPlace) {
+  const kip::Image source = smooth(GetParam(), 20, 16);
+  const affineSampleParams params = kip::rotationParams({10, 8}, 30, 1.5, {9, 7}, kip::Mode::cubic2);
+  const kip::Image expected = kip::transform(source, params);
+  std::vector<uint16_t> pels(10 * 7, 7);  // rows of 10 pels; the 10th stays 7
+  kip::Image into = GetParam() == 2 ? kip::Image::wrap(pels.data(), 9, 7, 10)
+                                    : kip::Image::wrap(reinterpret_cast<uint8_t*>(pels.data()), 9, 7, 20);
+  kip::SampleCache cache;
+  kip::transformInto(source, into, params, &cache);
+  kip::transformInto(source, into, params, &cache);  // the cached set-up gives the same pels
+  EXPECT_EQ(into.get()->firstPel, pels.data());
+  for (int32_t y = 0; y < 7; ++y)
+    for (int32_t x = 0; x < 9; ++x) EXPECT_EQ(pel(into, x, y), pel(expected, x, y));
+  if (GetParam() == 2) EXPECT_EQ(pels[10 * 3 + 9], 7);
+}
+
+// Half the rectangle leaves the source: there the result is 0 and the mask 0; inside it is the
+// unclipped sampling and the mask 255. A rectangle inside gives a full mask and no clip.
+TEST_P(WrapperTransformTest, ClippedResultAndMask) {
+  const kip::Image source = smooth(GetParam(), 16, 12);
+  const kip::ClippedImage half = kip::transformClipped(source, kip::sampleParams({8, 2}, {24, 2}, {8, 10}, {16, 8}));
+  EXPECT_TRUE(half.clipped);
+  const kip::Image inside = kip::transform(source, kip::sampleParams({8, 2}, {16, 2}, {8, 10}, {8, 8}));
+  for (int32_t y = 0; y < 8; ++y) {
+    for (int32_t x = 0; x < 16; ++x) {
+      EXPECT_EQ(half.mask.at<uint8_t>(x, y), x < 8 ? 255 : 0);
+      EXPECT_EQ(pel(half.image, x, y), x < 8 ? pel(inside, x, y) : 0u);
+    }
+  }
+  std::vector<uint8_t> maskPels(8 * 8, 1);
+  kip::Image result, mask = kip::Image::wrap(maskPels.data(), 8, 8, 8);
+  EXPECT_FALSE(kip::transformClippedInto(source, result, mask, kip::sampleParams({8, 2}, {16, 2}, {8, 10}, {8, 8})));
+  EXPECT_EQ(std::count(maskPels.begin(), maskPels.end(), 255), 64);
+  EXPECT_EQ(kip::transformClipped(source, kip::sampleParams({1, 1}, {3, 1}, {1, 3}, {2, 2})).mask.at<uint8_t>(1, 1), 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, WrapperTransformTest, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int32_t>& info) { return info.param == 1 ? "u8" : "u16"; });
+
+struct TransformRefusal {
+  const char* name;
+  int32_t status;
+  kmath_shapeAffineRect rect;
+  kip::Size size;
+  int32_t sourcePelSize;
+};
+
+class WrapperTransformRefusalTest : public testing::TestWithParam<TransformRefusal> {};
+
+TEST_P(WrapperTransformRefusalTest, ThrowsTheStatus) {
+  const TransformRefusal& c = GetParam();
+  const kip::Image source(c.sourcePelSize, 10, 10);
+  const affineSampleParams params = kip::sampleParams(c.rect, c.size);
+  try {
+    kip::transform(source, params);
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), c.status) << error.what();
+  }
+  if (c.status != KIP_ERR_TRANSFORM_CLIPS) EXPECT_THROW(kip::transformClipped(source, params), kip::Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, WrapperTransformRefusalTest,
+    testing::Values(TransformRefusal{"leaves", KIP_ERR_TRANSFORM_CLIPS, {5, 5, 10, 0, 0, 10}, {4, 4}, 1},
+                    TransformRefusal{"noSamples", KIP_ERR_NO_SAMPLES, {0, 0, 5, 0, 0, 5}, {0, 4}, 2},
+                    TransformRefusal{"notFinite", KIP_ERR_NOT_FINITE, {NAN, 0, 5, 0, 0, 5}, {4, 4}, 1},
+                    TransformRefusal{"wide", KIP_ERR_PEL_SIZE, {0, 0, 5, 0, 0, 5}, {4, 4}, 4}),
+    [](const testing::TestParamInfo<TransformRefusal>& info) { return std::string(info.param.name); });
+
+TEST(WrapperTransform, NoOverlapIsRefusedEvenClipped) {
+  const kip::Image source(1, 10, 10);
+  try {
+    kip::transformClipped(source, kip::sampleParams({20, 20}, {30, 20}, {20, 30}, {4, 4}));
+    FAIL() << "no error";
+  } catch (const kip::Error& error) {
+    EXPECT_EQ(error.status(), KIP_ERR_TRANSFORM_NO_OVERLAP);
   }
 }
 

@@ -282,6 +282,63 @@ inline Size rotatedInterior(const Image& source, double degrees, double scale, M
 }
 
 // ---------------------------------------------------------------------------------------------
+// Affine transforms (8-bit and 16-bit sources; the result has the source's pel size)
+// ---------------------------------------------------------------------------------------------
+
+// Into a destination: unbound ones are bound to new pels, bound ones of exactly xCount x yCount at
+// origin (0, 0) are written in place (kip.h says what happens to others).
+inline void transformInto(const Image& source, Image& destination, const affineSampleParams& params,
+                          SampleCache* cache = nullptr) {
+  detail::requirePelSize(source, true, "kip::transform");
+  check(source.pelSize() == 2
+            ? kip_affineTransform16(source.get(), destination.get(), &params, detail::cacheHandle(cache))
+            : kip_affineTransform(source.get(), destination.get(), &params, detail::cacheHandle(cache)),
+        "kip::transform");
+}
+
+inline Image transform(const Image& source, const affineSampleParams& params, SampleCache* cache = nullptr) {
+  Image result;
+  transformInto(source, result, params, cache);
+  return result;
+}
+
+// A sampling that may leave the source: pels outside count as 0, and the 8-bit mask says how much
+// of each result pel came from the source (255 all, 0 none). Returns whether the sampling left the
+// source; when it did not, the mask is filled with 255.
+inline bool transformClippedInto(const Image& source, Image& destination, Image& mask,
+                                 const affineSampleParams& params, SampleCache* cache = nullptr) {
+  detail::requirePelSize(source, true, "kip::transformClipped");
+  uint32_t willClip = 0;
+  check(source.pelSize() == 2 ? kip_affineTransformClipped16(source.get(), destination.get(), mask.get(), &params,
+                                                             detail::cacheHandle(cache), &willClip)
+                              : kip_affineTransformClipped(source.get(), destination.get(), mask.get(), &params,
+                                                           detail::cacheHandle(cache), &willClip),
+        "kip::transformClipped");
+  if (willClip != 0) return true;
+  // Every result pel came from the source: the mask the clipped sampling would have made.
+  if (!mask.bound()) mask = Image(1, params.xCount, params.yCount);
+  kimg_window window = mask.window();
+  int32_t partly = 0;
+  check(kimg_window_window(&window, 0, 0, params.xCount, params.yCount, &partly), "kip::transformClipped");
+  check(kip_pelSetWindow8(&window, 255), "kip::transformClipped");
+  check(kimg_image_copyXforms(mask.get(), destination.get()), "kip::transformClipped");
+  return false;
+}
+
+struct ClippedImage {
+  Image image;
+  Image mask;            // 8-bit, the result's size
+  bool clipped = false;  // the sampling left the source
+};
+
+inline ClippedImage transformClipped(const Image& source, const affineSampleParams& params,
+                                     SampleCache* cache = nullptr) {
+  ClippedImage result;
+  result.clipped = transformClippedInto(source, result.image, result.mask, params, cache);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Row and column sums of 8-bit images (modulo 2^32)
 // ---------------------------------------------------------------------------------------------
 

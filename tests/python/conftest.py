@@ -1,0 +1,34 @@
+"""Images and float64 references shared by the module's tests."""
+import numpy as np
+import pytest
+from scipy import ndimage
+
+
+def smooth_image(height, width, dtype, phase=0.0):
+    """A smooth picture: values change by a few percent of the range a pel, with little curvature,
+    so that interpolations of every order agree and a half-pel slip shows."""
+    y, x = np.mgrid[0:height, 0:width].astype(np.float64)
+    value = 0.5 + 0.3 * np.sin(0.11 * x + 0.05 * y + phase) + 0.15 * np.cos(0.07 * y - 0.03 * x)
+    return np.round(value * np.iinfo(dtype).max).astype(dtype)
+
+
+def sample_points(rect, size):
+    """Where kip samples: result pel [r, c] at rect's point ((c + 0.5) / width, (r + 0.5) / height),
+    as (x, y) in the source's pel coordinates, pel centres at half-integers."""
+    (ox, oy), (xx, xy), (yx, yy) = rect
+    width, height = size
+    r, c = np.mgrid[0:height, 0:width].astype(np.float64)
+    u, v = (c + 0.5) / width, (r + 0.5) / height
+    return ox + u * (xx - ox) + v * (yx - ox), oy + u * (xy - oy) + v * (yy - oy)
+
+
+def reference(src, x, y, order, mode="nearest"):
+    """map_coordinates puts pel centres on integers: kip's point (x, y) is its (y - 0.5, x - 0.5).
+    mode="grid-constant" blends toward 0 beyond the edge, as kip's clipped calls do."""
+    return ndimage.map_coordinates(src.astype(np.float64), [y - 0.5, x - 0.5], order=order, mode=mode, cval=0.0,
+                                   prefilter=order > 1)
+
+
+@pytest.fixture(params=[np.uint8, np.uint16], ids=["u8", "u16"])
+def dtype(request):
+    return request.param
