@@ -21,6 +21,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Version of this header and of the library it came with. */
+#define KIP_VERSION_MAJOR 0
+#define KIP_VERSION_MINOR 1
+#define KIP_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -93,6 +98,11 @@ extern "C" {
 /* Two windows' sizes do not fit together as the operation needs (the aligned transforms: equal
  * sizes, or width and height exchanged for the transposing codes). */
 #define KIP_ERR_SIZE_MISMATCH ((int32_t)0x8000090E)
+
+/* Name of a status ("KIP_ERR_NO_SAMPLES"; "KIP_OK" for any non-negative status, "KIP_ERR_UNKNOWN" for
+ * a failure kip does not know) and a one-line meaning. The strings are static. */
+KIP_API const char* kip_statusName(int32_t status);
+KIP_API const char* kip_statusMessage(int32_t status);
 
 /* ---------------------------------------------------------------------------------------------
  * Records
