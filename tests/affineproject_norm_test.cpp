@@ -22,7 +22,7 @@ std::vector<uint32_t> entriesOf(const kimg_image& image) {
 }
 
 void setEntries(kimg_image* image, int32_t xOrigin, const std::vector<uint32_t>& values) {
-  ASSERT_EQ(kimg_image_construct(image, 4, static_cast<int32_t>(values.size()), 1), 0);
+  ASSERT_EQ(kimg_image_assignNew(image, 4, static_cast<int32_t>(values.size()), 1), 0);
   image->xOrigin = xOrigin;
   std::copy(values.begin(), values.end(), static_cast<uint32_t*>(image->firstPel));
 }
