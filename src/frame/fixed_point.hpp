@@ -119,3 +119,23 @@ constexpr int32_t fixedWrapMultiply(int32_t step, int32_t count) {
 // The 15-bit fraction of a 16.16 value (its 16-bit fraction halved), the weight of the two-pass
 // linear interpolation.
 constexpr int32_t fixedFraction15(int32_t value) { return (value & 0xFFFF) >> 1; }
+
+// A 16.16 pel step that saturates instead of wrapping: beyond 32767 pels either way it becomes
+// 0x7FFFFFFF or 0x80000001, so that a huge step keeps its sign. Refused only for NaN.
+inline int32_t fixedSaturatedStep(double value, int32_t* out) {
+  if (std::isnan(value)) return KIP_ERR_NOT_FINITE;
+  if (value > 32767.0) {
+    *out = 0x7FFFFFFF;
+  } else if (value < -32767.0) {
+    *out = -0x7FFFFFFF;
+  } else {
+    *out = static_cast<int32_t>(value * 65536.0);
+  }
+  return 0;
+}
+
+// A 16.16 step over a whole tile (span = tile x pel step): truncated when the tile spans less than
+// 32768 pels, else 0 (NaN included), since such a step no longer fits the signed integer part.
+inline int32_t fixedTileStep(double span) {
+  return span > -32768.0 && span < 32768.0 ? static_cast<int32_t>(span * 65536.0) : 0;
+}
