@@ -238,6 +238,97 @@ TEST_F(ToolTest, SumsOfRowsAndColumns) {
   EXPECT_EQ(slurp(path("sums.csv")), expectedSums(gray, true, "index,sum"));
 }
 
+// The profile of 'kip project' with nearest samples, worked out here sample by sample: rectangle
+// origin O, x side X and y side Y (none of the positions lands near a pel edge). With clipping,
+// samples outside count 0, the coverage is 255 per inside sample and the mean divides by it.
+std::string expectedProfile(const Raster& r, double ox, double oy, bool clip) {
+  constexpr int kN = 6, kM = 4;
+  std::string text = clip ? "index,sum,coverage,mean,valid\n" : "index,sum\n";
+  std::vector<uint32_t> sums(kN, 0), cover(kN, 0);
+  for (int c = 0; c < kN; ++c) {
+    for (int k = 0; k < kM; ++k) {
+      const double x = ox + 12 * (c + 0.5) / kN - 2 * (k + 0.5) / kM, y = oy + 3 * (c + 0.5) / kN + 8 * (k + 0.5) / kM;
+      if (x < 0 || y < 0 || x >= r.width || y >= r.height) continue;
+      sums[c] += r.at(static_cast<int>(x), static_cast<int>(y), 0);
+      cover[c] += 255;
+    }
+  }
+  int first = kN, last = -1;
+  for (int c = 0; c < kN; ++c) {
+    if (cover[c] != 0) first = std::min(first, c), last = std::max(last, c);
+  }
+  for (int c = 0; c < kN; ++c) {
+    text += std::to_string(c) + "," + std::to_string(sums[c]);
+    if (clip) {
+      const double q = cover[c] * (1.0 / 255);
+      const bool valid = c >= first && c <= last;
+      text += "," + std::to_string(cover[c]) + "," +
+              (valid ? std::to_string(cover[c] ? static_cast<uint32_t>(sums[c] / q + 0.5) : 0u) : std::string()) +
+              (valid ? ",1" : ",0");
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string rectArgument(double ox, double oy) {
+  std::ostringstream text;
+  text << "--rect " << ox << "," << oy << "," << ox + 12 << "," << oy + 3 << "," << ox - 2 << "," << oy + 8;
+  return text.str();
+}
+
+class ToolProject : public ToolTest, public testing::WithParamInterface<FileKind> {};
+
+TEST_P(ToolProject, ProfileOfNearestSamples) {
+  const FileKind& kind = GetParam();
+  const std::string in = std::string("in") + kind.extension;
+  const Raster source = tooltest::randomRaster(20, 16, 1, kind.depth, 11);
+  write(in, source, &kind);
+
+  const Outcome inside = run("project " + in + " " + rectArgument(2.3, 3.1) + " --size 6,4 --mode nearest");
+  EXPECT_EQ(inside.status, 0) << inside.err;
+  EXPECT_EQ(inside.out, expectedProfile(source, 2.3, 3.1, false));
+
+  // Past the left edge: refused without --clip, counted with it.
+  const std::string outside = "project " + in + " " + rectArgument(-6.7, 3.1) + " --size 6,4 --mode nearest";
+  expectOneLineFailure(run(outside), 1, "reaches outside " + in);
+  const Outcome clipped = run(outside + " --clip --norm --csv profile.csv");
+  EXPECT_EQ(clipped.status, 0) << clipped.err;
+  EXPECT_EQ(clipped.out, "");
+  EXPECT_EQ(slurp(path("profile.csv")), expectedProfile(source, -6.7, 3.1, true));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ToolProject, testing::Values(kKinds[0], kKinds[1], kKinds[5]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Means without clipping divide by the samples of an entry; colour gets a column a channel; the
+// plot is a PNG of the default size.
+TEST_F(ToolTest, ProjectMeansColoursAndPlot) {
+  const Raster rgb = tooltest::randomRaster(24, 20, 3, 8, 12);
+  write("rgb.png", rgb);
+  const Outcome run1 = run("project rgb.png --rect 3,2,21,5,1,17 --size 5,2 --norm --plot plot.png");
+  ASSERT_EQ(run1.status, 0) << run1.err;
+  std::istringstream lines(run1.out);
+  std::string header, line;
+  std::getline(lines, header);
+  EXPECT_EQ(header, "index,sum_red,sum_green,sum_blue,mean_red,mean_green,mean_blue,valid");
+  int count = 0;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::stringstream cellStream(line);
+    for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 8u) << line;
+    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(std::stod(cells[4 + c]), std::stod(cells[1 + c]) / 2) << line;
+    EXPECT_EQ(cells[7], "1");
+    ++count;
+  }
+  EXPECT_EQ(count, 5);
+  const Raster plot = read("plot.png");
+  EXPECT_EQ(plot.width, 1200);
+  EXPECT_EQ(plot.height, 480);
+  EXPECT_EQ(files(), (std::set<std::string>{"rgb.png", "plot.png"}));
+}
+
 TEST_F(ToolTest, InfoGoesOnPastABadFile) {
   write("a.png", tooltest::randomRaster(2, 2, 1, 8, 1));
   const Outcome info = run("info a.png missing.png a.png");
@@ -250,7 +341,7 @@ TEST_F(ToolTest, HelpListsEveryCommand) {
   const Outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* name : {"info IN", "sums IN", "turn IN OUT --code CODE", "warp IN OUT --rect OX,OY,XX,XY,YX,YY --size W,H",
-                           "rotate IN OUT --angle DEG", "demo [DIR]"}) {
+                           "rotate IN OUT --angle DEG", "demo [DIR]", "project IN --rect OX,OY,XX,XY,YX,YY --size N,M"}) {
     EXPECT_NE(help.out.find(name), std::string::npos) << name;
   }
   const Outcome turn = run("turn --help");
@@ -327,7 +418,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"rotate in.png out.png --angle 30 --scale 1e-6", 2, "less than one pel"},
                     FailureCase{"rotate in.png out.png --angle 45 --mode cubic2", 1, "too small to turn"},
                     FailureCase{"demo a b", 2, "too many file names"},
-                    FailureCase{"demo in.png", 1, "cannot make the folder in.png"}));
+                    FailureCase{"demo in.png", 1, "cannot make the folder in.png"},
+                    FailureCase{"project in.png --rect 0,0,4,0,0,3", 2, "needs --size"},
+                    FailureCase{"project in.png --rect 0,0,4,0,0,3 --size 4,3 --plot p.jpg", 2, "not a .png name"},
+                    FailureCase{"project in.png --rect 30,0,33,0,30,3 --size 4,3 --clip", 1, "lies wholly outside"},
+                    FailureCase{"project in16.tif --rect 0,0,4,0,0,3 --size 4,3 --mode cubic2", 1,
+                                "nearest or bilinear"}));
 
 // ----------------------------------------------------------------------------------------------
 // warp, rotate and demo

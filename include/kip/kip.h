@@ -474,6 +474,92 @@ KIP_API int32_t kip_affineTransformClipped(const kimg_image* source, kimg_image*
 KIP_API int32_t kip_affineTransformClipped16(const kimg_image* source, kimg_image* destination,
                                              kimg_image* clipMask, const affineSampleParams* params,
                                              affineSampleCache** cache, uint32_t* willClip);
+ * Affine projections: the sampling of the sample parameters (see "Sample parameters and sampling
+ * geometry"), with each destination column added into one unsigned 32-bit entry (wrap-around
+ * modulo 2^32) instead of stored: a profile of xCount entries along the rectangle's x side, each the
+ * sum of yCount samples. An axis-aligned map (an exact copy, turn or mirror) is summed straight from
+ * the source rows or columns.
+ *
+ * Vectors: entry i belongs at pel-grid x = i, y = 0 of the destination. A destination window is
+ * written in place when it starts at (0, 0) and holds xCount pels in its first row; otherwise the
+ * entries are made aside and copied in by pel-grid place (kip_pelCopyWindow32), so a window at
+ * (5, 0) receives entries 5 onward and a narrower one the entries it covers. An unbound destination
+ * (or coverage) image is bound to a new xCount x 1 image of 32-bit pels and receives the
+ * projection's client transform (x scale from xCount, y scale 1); a bound one keeps its storage.
+ * Destination and coverage pels must be 32-bit (KIP_ERR_PEL_SIZE otherwise).
+ *
+ * Clipped projections take samplings that leave the source: samples outside it count as 0, and the
+ * coverage vector receives, per entry, the same projection of an image that holds coverageValue on
+ * the source's pels and 0 elsewhere (with nearest sampling: coverageValue times the number of inside
+ * samples; interpolated samples that straddle the source's edge add a part of it). sampleCount is
+ * then the largest coverage entry and *willClip 1. A clipped call on a sampling that stays inside is
+ * the plain projection: *willClip 0, sampleCount yCount, and the coverage is not touched.
+ *
+ * cache: the address of a sample-cache handle, or null (a null handle too): a temporary cache
+ * serves the call. sampleCount may be null for the plain projections and is required for the
+ * clipped ones, as are willClip, the coverage and the window functions' destImageFromClientXform.
+ *
+ * Statuses: KIP_ERR_PROJECT_UNBOUND (unbound source image), KIP_ERR_PROJECT_CLIPS (a plain projection
+ * whose sampling leaves the source), KIP_ERR_PROJECT_NO_OVERLAP (a clipped sampling that reaches no
+ * source pel), KIP_ERR_NO_SAMPLES (a count below 1), KIP_ERR_MODE_UNSUPPORTED (16-bit sources take
+ * nearest and bilinear sampling only), KIP_ERR_MEMORY_OVERLAP (source, destination and coverage
+ * pels must not share memory), KIP_ERR_SOURCE_TOO_LARGE (16-bit sources, and 8-bit ones in the
+ * two-pass modes, need row strides and heights below 32768), and those of the clip test and the
+ * window checks. A refused call writes nothing and binds nothing; a failed image call unbinds again
+ * what it bound.
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kip_affineProject(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,
+                                  affineSampleCache** cache, uint32_t* sampleCount);
+KIP_API int32_t kip_affineProject16(const kimg_image* source, kimg_image* destination,
+                                    const affineSampleParams* params, affineSampleCache** cache,
+                                    uint32_t* sampleCount);
+/* The source is a window of an image whose client transform is srcImageFromClientXform; the
+ * projection's client transform is returned in destImageFromClientXform. */
+KIP_API int32_t kip_affineProjectWindow(const kimg_window* source, const kmath_xformLinear* srcImageFromClientXform,
+                                        kimg_window* destination, const affineSampleParams* params,
+                                        affineSampleCache** cache, kmath_xformLinear* destImageFromClientXform,
+                                        uint32_t* sampleCount);
+KIP_API int32_t kip_affineProjectWindow16(const kimg_window* source, const kmath_xformLinear* srcImageFromClientXform,
+                                          kimg_window* destination, const affineSampleParams* params,
+                                          affineSampleCache** cache, kmath_xformLinear* destImageFromClientXform,
+                                          uint32_t* sampleCount);
+KIP_API int32_t kip_affineProjectClipped(const kimg_image* source, kimg_image* destination, kimg_image* coverage,
+                                         const affineSampleParams* params, affineSampleCache** cache,
+                                         uint8_t coverageValue, uint32_t* sampleCount, uint32_t* willClip);
+KIP_API int32_t kip_affineProjectClipped16(const kimg_image* source, kimg_image* destination, kimg_image* coverage,
+                                           const affineSampleParams* params, affineSampleCache** cache,
+                                           uint8_t coverageValue, uint32_t* sampleCount, uint32_t* willClip);
+/* Here a destination or coverage window that holds entries 0 to xCount - 1 of row 0 is written in
+ * place whatever its origin (a window starting left of 0 included). */
+KIP_API int32_t kip_affineProjectClippedWindow(const kimg_window* source,
+                                               const kmath_xformLinear* srcImageFromClientXform,
+                                               kimg_window* destination, kimg_window* coverage,
+                                               const affineSampleParams* params, affineSampleCache** cache,
+                                               kmath_xformLinear* destImageFromClientXform, uint8_t coverageValue,
+                                               uint32_t* sampleCount, uint32_t* willClip);
+KIP_API int32_t kip_affineProjectClippedWindow16(const kimg_window* source,
+                                                 const kmath_xformLinear* srcImageFromClientXform,
+                                                 kimg_window* destination, kimg_window* coverage,
+                                                 const affineSampleParams* params, affineSampleCache** cache,
+                                                 kmath_xformLinear* destImageFromClientXform, uint8_t coverageValue,
+                                                 uint32_t* sampleCount, uint32_t* willClip);
+
+/* Normalised projections: the mean of entry i is entry i / *sampleCount, for i in [*validStart,
+ * *validEnd), the entries the destination image holds (pel-grid x from 0 to xCount). With clipped
+ * 0 the sampling must stay inside the source (KIP_ERR_PROJECT_CLIPS otherwise): raw sums, divisor
+ * yCount. With clipped nonzero a sampling that leaves the source is divided here: each entry becomes
+ * its sum over its own coverage, the unrounded number of source samples in it (an edge sample that
+ * straddles the source counts with its fraction), rounded; *sampleCount is 1. An entry whose
+ * coverage rounds to 0 holds 0, and the range leaves out such entries at either end. When no entry
+ * saw the source the range is empty (*validStart = *validEnd) and *sampleCount is not written; a
+ * destination that holds none of the entries gives [0, 0). Every out-parameter may be null. */
+KIP_API int32_t kip_affineProjectNorm(const kimg_image* source, kimg_image* destination,
+                                      const affineSampleParams* params, uint32_t clipped, affineSampleCache** cache,
+                                      uint32_t* sampleCount, uint32_t* validStart, uint32_t* validEnd);
+KIP_API int32_t kip_affineProjectNorm16(const kimg_image* source, kimg_image* destination,
+                                        const affineSampleParams* params, uint32_t clipped, affineSampleCache** cache,
+                                        uint32_t* sampleCount, uint32_t* validStart, uint32_t* validEnd);
 
 #ifdef __cplusplus
 }

@@ -24,6 +24,7 @@ const Command& turnCommand();
 const Command& warpCommand();
 const Command& rotateCommand();
 const Command& demoCommand();
+const Command& projectCommand();
 
 // Every command, in the order 'kip --help' lists them.
 const std::vector<const Command*>& commandTable();
