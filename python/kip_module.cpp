@@ -94,6 +94,52 @@ py::object rotate(const py::array& src, double angle, double scale, const std::s
   return resample(source, kip::rotationParams(centre, angle, scale, outSize, sampling), clip);
 }
 
+affineSampleParams projection(const py::object& rect, const py::object& size, const std::string& mode,
+                              const char* context) {
+  return kip::sampleParams(parseRect(rect), parseSize(size, context), parseMode(mode));
+}
+
+py::object project(const py::array& src, const py::object& rect, const py::object& size, const std::string& mode,
+                   bool clip, int coverageValue) {
+  if (coverageValue < 1 || coverageValue > 255) throw py::value_error("kip.project: coverage_value is 1 to 255");
+  const Source source = bindSource(src);
+  const affineSampleParams params = projection(rect, size, mode, "kip.project");
+  py::array_t<uint32_t> sums = newSums(params.xCount);
+  uint32_t* out = sums.mutable_data();
+  if (!clip) {
+    py::gil_scoped_release release;
+    kip::projectInto(source.image, params, out);
+    return sums;
+  }
+  py::array_t<uint32_t> coverage = newSums(params.xCount);
+  uint32_t* covered = coverage.mutable_data();
+  {
+    py::gil_scoped_release release;
+    kip::projectClippedInto(source.image, params, out, covered, static_cast<uint8_t>(coverageValue));
+  }
+  return py::make_tuple(sums, coverage);
+}
+
+py::object projectNorm(const py::array& src, const py::object& rect, const py::object& size, const std::string& mode,
+                       bool clip) {
+  const Source source = bindSource(src);
+  const affineSampleParams params = projection(rect, size, mode, "kip.project_norm");
+  py::array_t<uint32_t> entries = newSums(params.xCount);
+  uint32_t* out = entries.mutable_data();
+  kip::NormRange range;
+  {
+    py::gil_scoped_release release;
+    range = kip::projectNormInto(source.image, params, clip, out);
+  }
+  py::array_t<double> means(params.xCount);
+  double* mean = means.mutable_data();
+  for (int32_t i = 0; i < params.xCount; ++i) {
+    const bool valid = range.sampleCount != 0 && uint32_t(i) >= range.validStart && uint32_t(i) < range.validEnd;
+    mean[i] = valid ? double(out[i]) / range.sampleCount : std::nan("");
+  }
+  return means;
+}
+
 py::object projectSums(const py::array& array, int axis) {
   if (axis < -2 || axis > 1) throw py::value_error("kip.project_sums: axis is 0 (one sum per column) or 1 (per row)");
   const bool perColumn = axis == 0 || axis == -2;
@@ -165,6 +211,18 @@ PYBIND11_MODULE(kip, m) {
         "to a src pel. Without clip the result is the largest centred part with no pel from outside src;\n"
         "with clip the whole turned picture, and the mask as in transform. size=(width, height) chooses\n"
         "the result's size instead.");
+  m.def("project", &project, py::arg("src"), py::arg("rect"), py::arg("size"), py::arg("mode") = "bilinear",
+        py::arg("clip") = false, py::arg("coverage_value") = 255,
+        "The sampling of transform with each result column summed: a uint32 profile of width entries\n"
+        "along rect's x side, each the sum of height samples (modulo 2**32). uint16 sources take nearest\n"
+        "and bilinear. Without clip a rect that leaves src raises kip.Error (KIP_ERR_PROJECT_CLIPS); with\n"
+        "clip samples outside count as 0 and (sums, coverage) is returned: coverage is the same projection\n"
+        "of an image that is coverage_value on src and 0 outside.");
+  m.def("project_norm", &projectNorm, py::arg("src"), py::arg("rect"), py::arg("size"), py::arg("mode") = "bilinear",
+        py::arg("clip") = false,
+        "The mean of each column of project's sampling, as float64. With clip each mean is over the\n"
+        "samples that fell on src (rounded to a whole level by kip), NaN for columns at either end that\n"
+        "saw none.");
   m.def("project_sums", &projectSums, py::arg("src"), py::arg("axis"),
         "Sums of a uint8 image as uint32 (modulo 2**32): axis=0 one per column, axis=1 one per row.");
   m.def("turn", &turn, py::arg("src"), py::arg("code"),

@@ -337,6 +337,81 @@ TEST(WrapperTransform, NoOverlapIsRefusedEvenClipped) {
   }
 }
 
+class WrapperProjectTest : public testing::TestWithParam<int32_t> {};
+
+// Column sums of the source's pels under a whole-pel rectangle.
+std::vector<uint32_t> columnSumsOf(const kip::Image& source, int32_t x0, int32_t y0, int32_t width, int32_t height) {
+  std::vector<uint32_t> sums(width, 0);
+  for (int32_t y = y0; y < y0 + height; ++y)
+    for (int32_t x = 0; x < width; ++x) sums[x] += pel(source, x0 + x, y);
+  return sums;
+}
+
+// A whole-pel rectangle sums exactly the pels under it, whatever the mode.
+TEST_P(WrapperProjectTest, WholePelRectangleSumsThePels) {
+  const kip::Image source = smooth(GetParam(), 20, 16);
+  for (const kip::Mode mode : {kip::Mode::nearest, kip::Mode::bilinear}) {
+    const kip::Profile profile = kip::project(source, kip::sampleParams({5, 3}, {12, 3}, {5, 9}, {7, 6}, mode));
+    EXPECT_EQ(profile.sampleCount, 6u);
+    EXPECT_EQ(profile.sums, columnSumsOf(source, 5, 3, 7, 6));
+  }
+}
+
+// The right half of the rectangle lies outside: its entries are 0 with no coverage, the left half
+// is the plain projection with full coverage; the means skip the outside.
+TEST_P(WrapperProjectTest, ClippedSumsCoverageAndMeans) {
+  const kip::Image source = smooth(GetParam(), 20, 16);
+  const affineSampleParams half = kip::sampleParams({12, 3}, {28, 3}, {12, 9}, {16, 6}, kip::Mode::nearest);
+  kip::SampleCache cache;
+  const kip::ClippedProfile clipped = kip::projectClipped(source, half, 2, &cache);
+  EXPECT_TRUE(clipped.clipped);
+  EXPECT_EQ(clipped.sampleCount, 12u);  // six samples of value 2
+  const std::vector<uint32_t> inside = columnSumsOf(source, 12, 3, 8, 6);
+  const kip::NormProfile norm = kip::projectNorm(source, half, true, &cache);
+  EXPECT_EQ(norm.range.validStart, 0u);
+  EXPECT_EQ(norm.range.validEnd, 8u);
+  const std::vector<double> means = norm.means();
+  for (size_t i = 0; i < 16; ++i) {
+    EXPECT_EQ(clipped.sums[i], i < 8 ? inside[i] : 0u);
+    EXPECT_EQ(clipped.coverage[i], i < 8 ? 12u : 0u);
+    if (i < 8) EXPECT_NEAR(means[i], inside[i] / 6.0, 0.5);
+    else EXPECT_TRUE(std::isnan(means[i]));
+  }
+
+  const affineSampleParams within = kip::sampleParams({2, 3}, {10, 3}, {2, 9}, {8, 6}, kip::Mode::bilinear);
+  const kip::ClippedProfile whole = kip::projectClipped(source, within);
+  EXPECT_FALSE(whole.clipped);
+  EXPECT_EQ(whole.sums, kip::project(source, within).sums);
+  EXPECT_EQ(whole.coverage, std::vector<uint32_t>(8, 255 * 6));
+  const kip::NormProfile plain = kip::projectNorm(source, within);
+  EXPECT_EQ(plain.range.sampleCount, 6u);
+  EXPECT_DOUBLE_EQ(plain.means()[3], whole.sums[3] / 6.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, WrapperProjectTest, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int32_t>& info) { return info.param == 1 ? "u8" : "u16"; });
+
+TEST(WrapperProject, RefusalsThrowTheStatus) {
+  const kip::Image wide(2, 10, 10), narrow(1, 10, 10);
+  const auto statusOf = [](auto call) {
+    try {
+      call();
+    } catch (const kip::Error& error) {
+      return error.status();
+    }
+    return int32_t{0};
+  };
+  const affineSampleParams cubic = kip::sampleParams({3, 3}, {7, 3}, {3, 7}, {3, 3}, kip::Mode::cubic2);
+  EXPECT_EQ(statusOf([&] { kip::project(wide, cubic); }), KIP_ERR_MODE_UNSUPPORTED);
+  EXPECT_EQ(statusOf([&] { kip::projectNorm(wide, cubic, true); }), KIP_ERR_MODE_UNSUPPORTED);
+  const affineSampleParams outside = kip::sampleParams({5, 5}, {15, 5}, {5, 15}, {4, 4});
+  EXPECT_EQ(statusOf([&] { kip::project(narrow, outside); }), KIP_ERR_PROJECT_CLIPS);
+  const affineSampleParams empty = kip::sampleParams({0, 0}, {8, 0}, {0, 8}, {0, 4});
+  EXPECT_EQ(statusOf([&] { kip::projectClipped(narrow, empty); }), KIP_ERR_NO_SAMPLES);
+  uint32_t sums[4];
+  EXPECT_EQ(statusOf([&] { kip::projectInto(kip::Image(), cubic, sums); }), KIP_ERR_NOT_BOUND);
+}
+
 TEST(WrapperSums, RowsAndColumnsOfAStridedImage) {
   // 3 x 2 pels (1 2 3 / 4 5 6) in rows of 5.
   const uint8_t pels[] = {1, 2, 3, 99, 99, 4, 5, 6, 99, 99};

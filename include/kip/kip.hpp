@@ -339,6 +339,135 @@ inline ClippedImage transformClipped(const Image& source, const affineSamplePara
 }
 
 // ---------------------------------------------------------------------------------------------
+// Affine projections: each result column summed into one 32-bit entry (modulo 2^32), a profile of
+// xCount entries along the rectangle's x side. 16-bit sources take nearest and bilinear sampling.
+// The Into forms write params.xCount entries at the caller's pointers.
+// ---------------------------------------------------------------------------------------------
+
+namespace detail {
+
+inline Image entriesOf(uint32_t* entries, const affineSampleParams& params, const char* context) {
+  if (params.xCount < 1 || params.yCount < 1) throw Error(KIP_ERR_NO_SAMPLES, context);
+  return Image::wrap(entries, params.xCount, 1, params.xCount);
+}
+
+inline std::vector<uint32_t> entriesFor(const affineSampleParams& params, const char* context) {
+  if (params.xCount < 1 || params.yCount < 1) throw Error(KIP_ERR_NO_SAMPLES, context);
+  return std::vector<uint32_t>(static_cast<size_t>(params.xCount));
+}
+
+}  // namespace detail
+
+// Returns the samples in each sum (yCount).
+inline uint32_t projectInto(const Image& source, const affineSampleParams& params, uint32_t* sums,
+                            SampleCache* cache = nullptr) {
+  detail::requirePelSize(source, true, "kip::project");
+  Image destination = detail::entriesOf(sums, params, "kip::project");
+  uint32_t sampleCount = 0;
+  check(source.pelSize() == 2 ? kip_affineProject16(source.get(), destination.get(), &params,
+                                                    detail::cacheHandle(cache), &sampleCount)
+                              : kip_affineProject(source.get(), destination.get(), &params, detail::cacheHandle(cache),
+                                                  &sampleCount),
+        "kip::project");
+  return sampleCount;
+}
+
+struct Profile {
+  std::vector<uint32_t> sums;
+  uint32_t sampleCount = 0;  // samples in each sum
+};
+
+inline Profile project(const Image& source, const affineSampleParams& params, SampleCache* cache = nullptr) {
+  Profile profile{detail::entriesFor(params, "kip::project"), 0};
+  profile.sampleCount = projectInto(source, params, profile.sums.data(), cache);
+  return profile;
+}
+
+struct ClipCount {
+  uint32_t sampleCount = 0;  // the largest coverage entry (yCount when not clipped)
+  bool clipped = false;      // the sampling left the source
+};
+
+// Samples outside the source count as 0; coverage[i] is the same projection of an image holding
+// coverageValue on the source and 0 elsewhere (coverageValue x yCount everywhere when the sampling
+// stays inside).
+inline ClipCount projectClippedInto(const Image& source, const affineSampleParams& params, uint32_t* sums,
+                                    uint32_t* coverage, uint8_t coverageValue = 255, SampleCache* cache = nullptr) {
+  detail::requirePelSize(source, true, "kip::projectClipped");
+  Image destination = detail::entriesOf(sums, params, "kip::projectClipped");
+  Image covered = detail::entriesOf(coverage, params, "kip::projectClipped");
+  uint32_t sampleCount = 0, willClip = 0;
+  check(source.pelSize() == 2
+            ? kip_affineProjectClipped16(source.get(), destination.get(), covered.get(), &params,
+                                         detail::cacheHandle(cache), coverageValue, &sampleCount, &willClip)
+            : kip_affineProjectClipped(source.get(), destination.get(), covered.get(), &params,
+                                       detail::cacheHandle(cache), coverageValue, &sampleCount, &willClip),
+        "kip::projectClipped");
+  if (willClip == 0) std::fill_n(coverage, params.xCount, uint32_t(coverageValue) * uint32_t(params.yCount));
+  return {sampleCount, willClip != 0};
+}
+
+struct ClippedProfile {
+  std::vector<uint32_t> sums, coverage;
+  uint32_t sampleCount = 0;
+  bool clipped = false;
+};
+
+inline ClippedProfile projectClipped(const Image& source, const affineSampleParams& params,
+                                     uint8_t coverageValue = 255, SampleCache* cache = nullptr) {
+  ClippedProfile profile{detail::entriesFor(params, "kip::projectClipped"),
+                         detail::entriesFor(params, "kip::projectClipped"), 0, false};
+  const ClipCount count =
+      projectClippedInto(source, params, profile.sums.data(), profile.coverage.data(), coverageValue, cache);
+  profile.sampleCount = count.sampleCount;
+  profile.clipped = count.clipped;
+  return profile;
+}
+
+// Entry i / sampleCount is the mean of column i for i in [validStart, validEnd). Unclipped: raw
+// sums over yCount. Clipped: a sampling that leaves the source gives each entry already divided by
+// its own coverage (sampleCount 1), and the range leaves out the entries that saw no source pel.
+struct NormRange {
+  uint32_t sampleCount = 0;  // 0 when no entry saw the source
+  uint32_t validStart = 0, validEnd = 0;
+};
+
+inline NormRange projectNormInto(const Image& source, const affineSampleParams& params, bool clipped,
+                                 uint32_t* entries, SampleCache* cache = nullptr) {
+  detail::requirePelSize(source, true, "kip::projectNorm");
+  Image destination = detail::entriesOf(entries, params, "kip::projectNorm");
+  NormRange range;
+  check(source.pelSize() == 2
+            ? kip_affineProjectNorm16(source.get(), destination.get(), &params, clipped ? 1u : 0u,
+                                      detail::cacheHandle(cache), &range.sampleCount, &range.validStart,
+                                      &range.validEnd)
+            : kip_affineProjectNorm(source.get(), destination.get(), &params, clipped ? 1u : 0u,
+                                    detail::cacheHandle(cache), &range.sampleCount, &range.validStart, &range.validEnd),
+        "kip::projectNorm");
+  return range;
+}
+
+struct NormProfile {
+  std::vector<uint32_t> entries;
+  NormRange range;
+  // The means, NaN outside the valid range.
+  std::vector<double> means() const {
+    std::vector<double> values(entries.size(), std::nan(""));
+    for (uint32_t i = range.validStart; i < range.validEnd && i < entries.size() && range.sampleCount != 0; ++i) {
+      values[i] = double(entries[i]) / range.sampleCount;
+    }
+    return values;
+  }
+};
+
+inline NormProfile projectNorm(const Image& source, const affineSampleParams& params, bool clipped = false,
+                               SampleCache* cache = nullptr) {
+  NormProfile profile{detail::entriesFor(params, "kip::projectNorm"), {}};
+  profile.range = projectNormInto(source, params, clipped, profile.entries.data(), cache);
+  return profile;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Row and column sums of 8-bit images (modulo 2^32)
 // ---------------------------------------------------------------------------------------------
 

@@ -1,0 +1,115 @@
+"""kip.project and kip.project_norm against column sums of a float64 reference sampling, with and
+without clipping, and the errors they raise."""
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import kip
+from conftest import reference, sample_points, smooth_image
+
+ORDERS = {"nearest": 0, "bilinear": 1, "linear2": 1, "cubic2": 3}
+# Largest difference from the reference of one sample, in levels, on average over a column.
+PER_SAMPLE = {"nearest": 0, "bilinear": 0.5, "linear2": 1.5, "cubic2": 0.5}
+
+RECTS = [
+    (((10.3, 5.1), (50.7, 15.2), (4.2, 40.9)), (37, 29)),
+    (((20.13, 20.07), (60.13, 20.07), (20.13, 50.07)), (97, 71)),
+    (((60.2, 8.1), (12.5, 30.3), (75.0, 40.0)), (13, 11)),
+]
+OUTSIDE = (((-10.3, -6.2), (40.7, 8.1), (-2.2, 45.9)), (41, 37))
+
+
+def modes_of(dtype):
+    return ["nearest", "bilinear"] if dtype == np.uint16 else list(ORDERS)
+
+
+@pytest.mark.parametrize("rect, size", RECTS)
+def test_project_sums_the_reference_columns(dtype, rect, size):
+    src = smooth_image(64, 80, dtype)
+    for mode in modes_of(dtype):
+        got = kip.project(src, rect, size, mode=mode)
+        assert got.dtype == np.uint32 and got.shape == (size[0],)
+        expected = reference(src, *sample_points(rect, size), ORDERS[mode]).sum(axis=0)
+        scale = 1 if dtype == np.uint8 else 257
+        assert np.abs(got - expected).max() <= (PER_SAMPLE[mode] * scale + 0.5) * size[1], mode
+        np.testing.assert_allclose(kip.project_norm(src, rect, size, mode=mode), got / size[1])
+
+
+@pytest.mark.parametrize("mode", ["nearest", "bilinear"])
+def test_clipped_projection_and_coverage(dtype, mode):
+    src = smooth_image(30, 40, dtype)
+    (rect, size), order = OUTSIDE, ORDERS[mode]
+    sums, coverage = kip.project(src, rect, size, mode=mode, clip=True)
+    x, y = sample_points(rect, size)
+    expected = reference(src, x, y, order, mode="grid-constant").sum(axis=0)
+    expected_coverage = reference(np.full(src.shape, 255.0), x, y, order, mode="grid-constant").sum(axis=0)
+    # A nearest sample within 1/65536 of the source's edge may fall either side.
+    top = np.iinfo(dtype).max
+    assert np.abs(sums - expected).max() <= (top if mode == "nearest" else 0.1 * top)
+    assert np.abs(coverage - expected_coverage).max() <= (255 if mode == "nearest" else 2)
+    ones = kip.project(src, rect, size, mode=mode, clip=True, coverage_value=1)[1]
+    assert np.abs(ones - expected_coverage / 255).max() <= 1.5
+
+
+@pytest.mark.parametrize("mode", ["nearest", "bilinear"])
+def test_clipped_means_divide_by_each_columns_coverage(dtype, mode):
+    src = smooth_image(30, 40, dtype)
+    (rect, size), order = OUTSIDE, ORDERS[mode]
+    means = kip.project_norm(src, rect, size, mode=mode, clip=True)
+    x, y = sample_points(rect, size)
+    sums = reference(src, x, y, order, mode="grid-constant").sum(axis=0)
+    samples = reference(np.full(src.shape, 1.0), x, y, order, mode="grid-constant").sum(axis=0)
+    assert np.isnan(means[samples == 0]).all()
+    whole = samples >= 2
+    assert np.isfinite(means[whole]).all()
+    # Means are rounded to whole levels (16-bit weights are coarser); a nearest sample on the edge
+    # may fall either side of it.
+    if mode == "bilinear":
+        tolerance = 1.0 if dtype == np.uint8 else 16.0
+    else:
+        tolerance = np.iinfo(dtype).max / samples[whole]
+    assert (np.abs(means[whole] - sums[whole] / samples[whole]) <= tolerance + 0.5).all()
+
+
+def test_projection_inside_with_clip_is_the_plain_one(dtype):
+    src = smooth_image(64, 80, dtype)
+    rect, size = RECTS[0]
+    sums, coverage = kip.project(src, rect, size, clip=True, coverage_value=3)
+    np.testing.assert_array_equal(sums, kip.project(src, rect, size))
+    assert (coverage == 3 * size[1]).all()
+    np.testing.assert_array_equal(kip.project_norm(src, rect, size, clip=True), sums / size[1])
+
+
+@pytest.mark.parametrize(
+    "dtype, rect, size, mode, clip, name",
+    [
+        (np.uint8, ((30, 30), (90, 30), (30, 90)), (8, 8), "bilinear", False, "KIP_ERR_PROJECT_CLIPS"),
+        (np.uint8, ((200, 200), (240, 200), (200, 240)), (8, 8), "bilinear", True, "KIP_ERR_PROJECT_NO_OVERLAP"),
+        (np.uint16, ((0, 0), (8, 0), (0, 8)), (8, 8), "cubic2", False, "KIP_ERR_MODE_UNSUPPORTED"),
+        (np.uint16, ((0, 0), (8, 0), (0, 8)), (8, 8), "linear2", True, "KIP_ERR_MODE_UNSUPPORTED"),
+        (np.uint8, ((0, 0), (8, 0), (0, 8)), (8, 0), "bilinear", False, "KIP_ERR_NO_SAMPLES"),
+    ],
+)
+def test_refusals_raise_the_status_name(dtype, rect, size, mode, clip, name):
+    src = np.zeros((40, 40), dtype)
+    for call in (kip.project, kip.project_norm):
+        with pytest.raises(kip.Error) as caught:
+            call(src, rect, size, mode=mode, clip=clip)
+        assert caught.value.name == name
+
+
+def test_coverage_value_range():
+    with pytest.raises(ValueError):
+        kip.project(np.zeros((8, 8), np.uint8), ((0, 0), (8, 0), (0, 8)), (8, 8), clip=True, coverage_value=0)
+
+
+def test_projection_reads_the_source_in_place():
+    big = smooth_image(4096, 4096, np.uint16)[::2]  # 32 MiB, every other row
+    tracemalloc.start()
+    try:
+        kip.project(big, ((100.5, 200.25), (3900, 300), (50, 1900)), (1024, 256))
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < (1 << 20)
