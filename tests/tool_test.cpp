@@ -13,7 +13,10 @@
 #include <string>
 #include <tuple>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -412,6 +415,15 @@ INSTANTIATE_TEST_SUITE_P(
                                 "the sampling reaches outside in.png (4 x 3 pels). Give --clip"},
                     FailureCase{"warp in16.tif out.png --rect 50,50,54,50,50,53 --size 4,3 --clip", 1,
                                 "touches no pel of in16.tif"},
+                    FailureCase{"warp in.png --rect 0,0,4,0,0,3 --size 4,3", 2, "takes IN OUT, or several inputs"},
+                    FailureCase{"rotate in.png in16.tif out.png --angle 30", 2, "(3 file names given)"},
+                    FailureCase{"warp in.png sub/in.png --out-dir o --rect 0,0,4,0,0,3 --size 4,3", 2,
+                                "in.png and sub/in.png would both be written to o/in.png"},
+                    FailureCase{"rotate in.png in16.tif --out-dir . --angle 30", 2, "would replace the input in.png"},
+                    FailureCase{"warp in.png --out-dir o --rect 0,0,4,0,0,3 --size 4,3 --clip --mask m.png", 2,
+                                "--mask names one file and does not go with --out-dir"},
+                    FailureCase{"warp in.png --out-dir notes.txt --rect 0,0,4,0,0,3 --size 4,3", 1,
+                                "cannot make the folder notes.txt"},
                     FailureCase{"rotate in.png out.png", 2, "needs --angle DEG"},
                     FailureCase{"rotate in.png out.png --angle=-30 --scale 0", 2, "--scale '0' is not above 0"},
                     FailureCase{"rotate in.png out.png --angle 30 --scale 1e7 --clip", 2, "more than 1000000 pels"},
@@ -523,6 +535,59 @@ TEST_F(ToolTest, RotateSizesAndEdges) {
   EXPECT_GT(inside.width * inside.height, 40 * 30 / 3);
   EXPECT_LT(inside.width, 40);
   EXPECT_EQ(inside.samples, std::vector<uint16_t>(size_t(inside.width) * inside.height, 200));
+}
+
+// A batch: every output is what the file alone gives, written under its input's name in the
+// folder (made if missing); a file that fails gets its own line, the others still run, and the exit
+// status says that one failed. Redirected, stderr holds the failure lines and no progress bar.
+TEST_F(ToolTest, BatchesGoOnPastABadFile) {
+  write("a.png", tooltest::randomRaster(30, 22, 1, 8, 3));
+  write("b.tif", tooltest::randomRaster(25, 31, 1, 16, 4));
+  write("c.png", tooltest::randomRaster(40, 26, 3, 8, 5));
+  std::ofstream(path("bad.png")) << "not an image\n";
+  const std::string warpGeometry = " --rect 4.5,3.25,16,5,5,14.5 --size 9,8 --mode cubic2";
+  struct Batch {
+    std::string command, options;
+  };
+  for (const Batch& batch : {Batch{"warp", warpGeometry}, Batch{"rotate", " --angle 33 --clip --mode bilinear"}}) {
+    const Outcome outcome = run(batch.command + " a.png bad.png b.tif missing.png c.png --out-dir out/" +
+                                batch.command + batch.options);
+    EXPECT_EQ(outcome.status, 1) << batch.command;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err,
+              "kip: cannot read bad.png: it is neither a PNG nor a TIFF file. Convert it to PNG or TIFF\n"
+              "kip: cannot read missing.png (No such file or directory). Check the file name and path\n");
+    for (const std::string name : {"a.png", "b.tif", "c.png"}) {
+      ASSERT_EQ(run(batch.command + " " + name + " alone" + name.substr(1) + batch.options).status, 0);
+      EXPECT_EQ(read("out/" + batch.command + "/" + name), read("alone" + name.substr(1))) << batch.command << name;
+    }
+    EXPECT_FALSE(fs::exists(path("out/" + batch.command + "/bad.png")));
+  }
+  // Each image turns about its own centre: the outputs' sizes follow the inputs'.
+  EXPECT_NE(read("out/rotate/a.png").width, read("out/rotate/c.png").width);
+}
+
+// On a terminal the batch draws its progress on one line, rewritten per file, and failures still
+// come out as lines of their own.
+TEST_F(ToolTest, BatchProgressOnATerminal) {
+  write("a.png", tooltest::randomRaster(12, 10, 1, 8, 3));
+  write("b.png", tooltest::randomRaster(14, 9, 1, 8, 4));
+  int terminal = -1, side = -1;
+  ASSERT_EQ(openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+  const std::string command = "cd '" + path("") + "' && '" KIP_TOOL_PATH "' rotate a.png missing.png b.png "
+                              "--out-dir out --angle 10 --clip >/dev/null 2>" + ttyname(side);
+  const int raw = std::system(command.c_str());
+  std::string screen;
+  fcntl(terminal, F_SETFL, O_NONBLOCK);
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(got));
+  close(side);
+  close(terminal);
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_NE(screen.find("kip rotate [..............................] 0/3 a.png"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r\033[Kkip: cannot read missing.png"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[##############################] 3/3"), std::string::npos) << screen;
+  EXPECT_TRUE(fs::exists(path("out/b.png")));
 }
 
 TEST_F(ToolTest, DemoWritesEveryPictureAndAPage) {

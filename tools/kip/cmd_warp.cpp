@@ -1,5 +1,5 @@
 // kip warp IN OUT --rect ... --size W,H: any affine resampling of an image, through the library's
-// transform (or its clipped form), channel by channel.
+// transform (or its clipped form), channel by channel; or of a batch of images with --out-dir.
 #include "command.hpp"
 #include "failure.hpp"
 #include "image_file.hpp"
@@ -15,22 +15,22 @@ int runWarp(const Args& args) {
   const bool clip = args.has("--clip");
   const std::string* mask = args.value("--mask");
   if (mask != nullptr && !clip) failUsage("--mask needs --clip", "Give --clip with --mask");
-  const std::string& input = args.positionals()[0];
-  const std::string& output = args.positionals()[1];
-  outputFormat(output);
+  const std::vector<Job> jobs = batchJobs(args, "warp", "--mask");
+  for (const Job& job : jobs) outputFormat(job.output);
   if (mask != nullptr) outputFormat(*mask);
 
-  const ImageFile file = readImageFile(input);
   affineSampleParams params{};
   kip_affineSampleParams_init(&params, mode, &rect, size.width, size.height);
-  Resampled result = resamplePicture(file.picture, input, params, clip, mask != nullptr);
-  writeImageFile(output, result.picture);
-  if (mask != nullptr) {
-    Picture maskPicture;
-    maskPicture.channels.push_back(std::move(result.mask));
-    writeImageFile(*mask, maskPicture);
-  }
-  return 0;
+  return runJobs("warp", args, jobs, [&](const Job& job) {
+    const ImageFile file = readImageFile(job.input);
+    Resampled result = resamplePicture(file.picture, job.input, params, clip, mask != nullptr);
+    writeImageFile(job.output, result.picture);
+    if (mask != nullptr) {
+      Picture maskPicture;
+      maskPicture.channels.push_back(std::move(result.mask));
+      writeImageFile(*mask, maskPicture);
+    }
+  });
 }
 
 }  // namespace
@@ -39,19 +39,23 @@ const Command& warpCommand() {
   static const Command command{
       {"warp",
        "IN OUT",
-       2,
-       2,
+       1,
+       kAnyCount,
        {{"--rect", "OX,OY,XX,XY,YX,YY", "origin corner, end of the x side, end of the y side", true},
         {"--size", "W,H", "output width and height in pels", true},
         {"--mode", "MODE", "nearest, bilinear (the default), linear2 or cubic2"},
         {"--clip", "", "allow a rectangle that leaves the input; outside pels become 0"},
-        {"--mask", "MASK", "with --clip: write the 8-bit clip mask (255 inside, 0 outside)"}}},
+        {"--mask", "MASK", "with --clip: write the 8-bit clip mask (255 inside, 0 outside)"},
+        {"--out-dir", "DIR", "every file name is an input; each output goes to DIR under its name"}}},
       "resample a parallelogram of an image into a W x H output",
       "The rectangle is given by three corners in the input's pel coordinates, (0, 0) being the top-\n"
       "left corner of the first pel: output pel (0, 0) begins at the origin corner, output rows run\n"
       "toward the end of the x side and columns toward the end of the y side. Each output pel is\n"
       "sampled at its centre. Example, the middle of a 640 x 480 image at twice the size:\n"
-      "  kip warp in.png out.png --rect 160,120,480,120,160,360 --size 640,480\n",
+      "  kip warp in.png out.png --rect 160,120,480,120,160,360 --size 640,480\n"
+      "With --out-dir a batch of files is warped alike; one that fails is reported and the others\n"
+      "still run (the exit status then says so):\n"
+      "  kip warp scans/*.tif --out-dir centres --rect 160,120,480,120,160,360 --size 640,480\n",
       runWarp};
   return command;
 }

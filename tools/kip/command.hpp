@@ -2,7 +2,9 @@
 // function; adding one is a file defining it and a line in commandTable().
 #pragma once
 
+#include "batch.hpp"
 #include "cli.hpp"
+#include "progress.hpp"
 
 #include <functional>
 #include <string>
@@ -37,8 +39,15 @@ std::string generalHelp();
 
 // Runs work on each input in turn. A Failure of one input is reported as its own "kip: ..." line
 // and the others still run; the result is the exit status of the batch (the first failure's, or
-// 0). Usage failures are not caught: they concern the whole command line.
-int forEachInput(const std::vector<std::string>& inputs, const std::function<void(const std::string&)>& work);
+// 0). Usage failures are not caught: they concern the whole command line. A progress bar, when
+// given, follows the inputs and steps aside for the failure lines.
+int forEachInput(const std::vector<std::string>& inputs, const std::function<void(const std::string&)>& work,
+                 Progress* progress = nullptr);
+
+// The jobs of batchJobs through forEachInput: a batch (--out-dir) makes its folder first and shows
+// its progress when stderr is a terminal.
+int runJobs(const std::string& command, const Args& args, const std::vector<Job>& jobs,
+            const std::function<void(const Job&)>& work);
 
 // Writes text to standard output; a Failure when it cannot (a full disk behind a redirection).
 void printOut(const std::string& text);

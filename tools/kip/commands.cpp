@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace kiptool {
 
@@ -71,19 +73,50 @@ std::string generalHelp() {
   return text;
 }
 
-int forEachInput(const std::vector<std::string>& inputs, const std::function<void(const std::string&)>& work) {
+int forEachInput(const std::vector<std::string>& inputs, const std::function<void(const std::string&)>& work,
+                 Progress* progress) {
   int status = 0;
-  for (const std::string& input : inputs) {
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (progress != nullptr) progress->start(i, inputs[i]);
     try {
-      work(input);
+      work(inputs[i]);
     } catch (const Failure& failure) {
+      if (progress != nullptr) progress->clear();
       if (failure.exitStatus() == kExitUsage) throw;
       std::fflush(stdout);
       std::fprintf(stderr, "kip: %s\n", failure.what());
       if (status == 0) status = failure.exitStatus();
     }
   }
+  if (progress != nullptr) progress->finish();
   return status;
+}
+
+int runJobs(const std::string& command, const Args& args, const std::vector<Job>& jobs,
+            const std::function<void(const Job&)>& work) {
+  const std::string* outDir = args.value("--out-dir");
+  if (outDir != nullptr) {
+    std::error_code error;
+    std::filesystem::create_directories(*outDir, error);
+    if (error) fail("cannot make the folder " + *outDir + " (" + error.message() + ")", "Check the path");
+  }
+  Progress progress("kip " + command, jobs.size(), stderr, outDir != nullptr && Progress::stderrIsTerminal());
+  std::vector<std::string> inputs;
+  for (const Job& job : jobs) inputs.push_back(job.input);
+  size_t next = 0;
+  return forEachInput(
+      inputs,
+      [&](const std::string&) {
+        const Job& job = jobs[next++];
+        try {
+          work(job);
+        } catch (const Failure& failure) {
+          // What one file of a batch cannot take (too small to turn, say) fails that file only.
+          if (outDir == nullptr || failure.exitStatus() != kExitUsage) throw;
+          fail(job.input + ": " + failure.what(), "");
+        }
+      },
+      &progress);
 }
 
 void printOut(const std::string& text) {
