@@ -6,9 +6,11 @@
 #include "demo_chart.hpp"
 #include "failure.hpp"
 #include "image_file.hpp"
+#include "profile.hpp"
 #include "resample.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -102,6 +104,22 @@ class Demo {
     return text;
   }
 
+  // Times the projection, then writes its plot (the chart with the rectangle beside the profile)
+  // and its values as CSV.
+  void project(const std::string& name, const std::string& title, const std::string& detail, const Picture& in,
+               const ProfileRequest& request) {
+    const auto start = std::chrono::steady_clock::now();
+    const Profile profile = projectPicture(in, request, "the chart");
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    plotProfile(folder_ + "/" + name + ".png", in, request, profile, title);
+    AtomicFile csv(folder_ + "/" + name + ".csv");
+    if (std::fputs(profileCsv(in, profile, request).c_str(), csv.stream()) == EOF) {
+      failWrite(folder_ + "/" + name + ".csv", "the write failed");
+    }
+    csv.commit();
+    shown_.push_back({name + ".png", title, detail, request.xCount, 1, ms});
+  }
+
   size_t count() const { return shown_.size(); }
 
  private:
@@ -160,6 +178,15 @@ int runDemo(const Args& args) {
     demo.run("rotate16-" + name + ".png", "16-bit turn by 30 degrees, " + name, "largest part inside the chart",
              chart16, turned);
   }
+  // A profile across the vertical lines, a degree off square as a real part would lie.
+  ProfileRequest across;
+  const double degrees = 1 * 3.14159265358979323846 / 180, length = 0.27 * kChartWidth, depth = 0.15 * kChartHeight;
+  across.rect = {0.66 * kChartWidth + 2, 0.12 * kChartHeight, length * std::cos(degrees), -depth * std::sin(degrees),
+                 length * std::sin(degrees), depth * std::cos(degrees)};
+  across.xCount = static_cast<int32_t>(2 * length);
+  across.yCount = static_cast<int32_t>(depth);
+  demo.project("profile-lines", "profile across the fine lines, bilinear",
+               "affine projection: each entry sums " + std::to_string(across.yCount) + " samples", chart8, across);
   demo.writeIndex();
 
   printOut("kip demo: " + std::to_string(demo.count()) + " images and index.html in " + folder + "/\n" +
