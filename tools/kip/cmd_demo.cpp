@@ -24,6 +24,7 @@ constexpr int32_t kChartWidth = 640, kChartHeight = 480;
 
 struct Shown {
   std::string file, title, detail;
+  std::string data;  // a file of the values behind the picture, linked below it, or empty
   int32_t width, height;
   double milliseconds;  // negative: an input, not timed
 };
@@ -42,7 +43,7 @@ class Demo {
 
   void input(const std::string& name, const Picture& picture, const std::string& title) {
     save(name, picture);
-    shown_.push_back({name, title, "made in memory", picture.width(), picture.height(), -1});
+    shown_.push_back({name, title, "made in memory", "", picture.width(), picture.height(), -1});
   }
 
   // Times the resampling, then writes its picture (and mask, when one is named).
@@ -52,12 +53,12 @@ class Demo {
     Resampled result = resamplePicture(in, "the chart", params, clip, !maskName.empty());
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     save(name, result.picture);
-    shown_.push_back({name, title, detail, params.xCount, params.yCount, ms});
+    shown_.push_back({name, title, detail, "", params.xCount, params.yCount, ms});
     if (!maskName.empty()) {
       Picture mask;
       mask.channels.push_back(std::move(result.mask));
       save(maskName, mask);
-      shown_.push_back({maskName, title + ": clip mask", "255 inside the chart, 0 outside", params.xCount,
+      shown_.push_back({maskName, title + ": clip mask", "255 inside the chart, 0 outside", "", params.xCount,
                         params.yCount, -1});
     }
   }
@@ -75,12 +76,12 @@ class Demo {
         "</style>\n</head>\n<body>\n<h1>kip demo</h1>\n"
         "<p>A test chart made in memory, resampled by the kip library: every sample mode on a turn and a "
         "magnification, exact quarter turns and mirrors, a clipped turn with its coverage mask, 8-bit and "
-        "16-bit. Times are for the library calls, on this machine.</p>\n<div class=\"grid\">\n";
+        "16-bit, and a profile across fine lines. Times are for the library calls, on this machine.</p>\n<div class=\"grid\">\n";
     for (const Shown& s : shown_) {
       html += "<figure><img src=\"" + s.file + "\" alt=\"" + s.title + "\"><figcaption><b>" + s.title + "</b><br>" +
               s.detail + "<br>" + sizeText(s.width, s.height) + " pels" +
               (s.milliseconds >= 0 ? ", <span class=\"time\">" + formatTime(s.milliseconds) + "</span>" : "") +
-              "</figcaption></figure>\n";
+              (s.data.empty() ? "" : "<br><a href=\"" + s.data + "\">values</a>") + "</figcaption></figure>\n";
     }
     html += "</div>\n</body>\n</html>\n";
     const std::string path = folder_ + "/index.html";
@@ -117,7 +118,7 @@ class Demo {
       failWrite(folder_ + "/" + name + ".csv", "the write failed");
     }
     csv.commit();
-    shown_.push_back({name + ".png", title, detail, request.xCount, 1, ms});
+    shown_.push_back({name + ".png", title, detail, name + ".csv", request.xCount, 1, ms});
   }
 
   size_t count() const { return shown_.size(); }
