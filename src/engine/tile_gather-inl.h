@@ -141,6 +141,10 @@ HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32
   const int32_t strips = (chunks + stripChunks - 1) / stripChunks;
   const VU laneX = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnX)));
   const VU laneY = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnY)));
+  // When a destination row crosses source rows, the source pels of each chunk's two end lanes are
+  // prefetched some rows further down: rows of a large stride are far apart, and the processor's
+  // prefetchers do not follow a walk across them. Rows that stay on their source rows stream.
+  const bool prefetch = columnY != 0;
   const uint32_t aheadRowX = kPrefetchRows * static_cast<uint32_t>(rowX);
   const uint32_t aheadRowY = kPrefetchRows * static_cast<uint32_t>(rowY);
   const uint32_t chunkX = static_cast<uint32_t>(n - 1) * static_cast<uint32_t>(columnX);
@@ -157,12 +161,12 @@ HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32
         const uint32_t advance = static_cast<uint32_t>(first);
         const VU px = hn::Add(hn::Set(du, rowStartX + advance * static_cast<uint32_t>(columnX)), laneX);
         const VU py = hn::Add(hn::Set(du, rowStartY + advance * static_cast<uint32_t>(columnY)), laneY);
-        // The source pels of the chunk's two end lanes some rows further down: rows of a large
-        // stride are far apart, and the prefetchers do not follow a walk across them.
-        const uint32_t aheadX = rowStartX + advance * static_cast<uint32_t>(columnX) + aheadRowX;
-        const uint32_t aheadY = rowStartY + advance * static_cast<uint32_t>(columnY) + aheadRowY;
-        values.Prefetch(aheadX, aheadY);
-        values.Prefetch(aheadX + chunkX, aheadY + chunkY);
+        if (prefetch) {
+          const uint32_t aheadX = rowStartX + advance * static_cast<uint32_t>(columnX) + aheadRowX;
+          const uint32_t aheadY = rowStartY + advance * static_cast<uint32_t>(columnY) + aheadRowY;
+          values.Prefetch(aheadX, aheadY);
+          values.Prefetch(aheadX + chunkX, aheadY + chunkY);
+        }
         writer.Write(static_cast<size_t>(first), values(px, py), static_cast<size_t>(std::min(n, count - first)));
       }
       if constexpr (!kAccumulate) writer.pels += destinationStride;
