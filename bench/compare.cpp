@@ -110,7 +110,6 @@ bool alignedTurns(int threads) {
   return same;
 }
 
-<<<<<<< HEAD
 // A 1024 x 256-sample bilinear projection of a 1024 x 256-pel rectangle turned by 30 degrees: kip's
 // profile against OpenCV's warp into 1024 x 256 pels followed by column sums. kip samples
 // destination pel (c, r) at its centre mapped into the source, whose pel centres lie at i + 0.5;
@@ -156,7 +155,8 @@ bool affineProjection(int threads) {
   compareCase("project_bilinear_1024x256", threads, kipWork, opencvWork);
   kip_affineSampleCache_destruct(&cache);
   return same;
-=======
+}
+
 // General maps: kip's threaded process against cv::warpAffine on the same map (the matrix of
 // affineCaseMatrix, WARP_INVERSE_MAP).
 struct AffineCompare {
@@ -241,7 +241,6 @@ void affineCases(int threads, std::map<std::string, std::map<int, double>>& kipT
     AffinePair pair(source.get(), destination.get(), c);
     kipTimes[c.name][threads] = compareCase(c.name, threads, [&] { pair.kip(); }, [&] { pair.opencv(); });
   }
->>>>>>> tiled
 }
 
 }  // namespace
@@ -253,9 +252,7 @@ int main() {
   for (int threads : {1, allThreads}) {
     projectionSums(threads);
     if (!alignedTurns(threads)) return 1;
-<<<<<<< HEAD
     if (!affineProjection(threads)) return 1;
-=======
     affineCases(threads, affineTimes);
   }
   if (allThreads > 1) {
@@ -263,7 +260,6 @@ int main() {
       std::printf("%-28s kip %d threads / 1 thread: speed-up=%.2f\n", name.c_str(), allThreads,
                   times.at(1) / times.at(allThreads));
     }
->>>>>>> tiled
   }
   return 0;
 }
