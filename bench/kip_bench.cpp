@@ -2,12 +2,15 @@
 // forbidding the optimized routine, so each optimized path is measured against its own reference.
 #include <kip/kip.h>
 
+#include "affine_cases.hpp"
 #include "bench_images.hpp"
 #include "transform/transform.hpp"
 
 #include <benchmark/benchmark.h>
+#include <tbb/global_control.h>
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -90,6 +93,48 @@ BENCHMARK_CAPTURE(BM_Aligned, mirror, 91u)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_AlignedPortable, mirror, 91u)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Aligned, flip, 271u)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_AlignedPortable, flip, 271u)->Unit(benchmark::kMillisecond);
+
+// General maps through the threaded process (cache refreshed once): the optimized process and,
+// with the hook forbidding it, the portable one; on one thread or on all (threads 0).
+void affine(benchmark::State& state, const AffineCase& geometry, uint32_t mode, const char* forbid) {
+  BenchImage source(1, kSide, kSide);
+  BenchImage destination(1, geometry.side, geometry.side);
+  kimg_window sourceWindow{}, destinationWindow{};
+  kimg_window_init(&sourceWindow, source.get());
+  kimg_window_init(&destinationWindow, destination.get());
+  AffineRun run(sourceWindow, destinationWindow, affineCaseParams(geometry, mode, kSide));
+  std::unique_ptr<tbb::global_control> limit;
+  if (state.range(0) > 0) {
+    limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, state.range(0));
+  }
+  ForbidScope scope(forbid);
+  for (auto _ : state) {
+    if (run.run() != 0) state.SkipWithError("transform failed");
+    benchmark::DoNotOptimize(destination.get()->firstPel);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t{geometry.side} * geometry.side);
+}
+
+void BM_Turn30Nearest(benchmark::State& state) { affine(state, kTurn30, KIP_SAMPLE_NEAREST, nullptr); }
+void BM_Turn30NearestPortable(benchmark::State& state) {
+  affine(state, kTurn30, KIP_SAMPLE_NEAREST, "kip_affineProcess");
+}
+void BM_Turn30Bilinear(benchmark::State& state) { affine(state, kTurn30, KIP_SAMPLE_BILINEAR, nullptr); }
+void BM_Turn30BilinearPortable(benchmark::State& state) {
+  affine(state, kTurn30, KIP_SAMPLE_BILINEAR, "kip_affineProcess");
+}
+void BM_Downscale4Bilinear(benchmark::State& state) { affine(state, kDownscale4, KIP_SAMPLE_BILINEAR, nullptr); }
+void BM_Downscale4BilinearPortable(benchmark::State& state) {
+  affine(state, kDownscale4, KIP_SAMPLE_BILINEAR, "kip_affineProcess");
+}
+
+BENCHMARK(BM_Turn30Nearest)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Turn30NearestPortable)->ArgName("threads")->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Turn30Bilinear)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Turn30BilinearPortable)->ArgName("threads")->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Downscale4Bilinear)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Downscale4BilinearPortable)->ArgName("threads")->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,6 +1,15 @@
 // The optimized 8-bit process: the tiled bilinear driver against its own arithmetic written out
 // plainly here, nearest neighbour against the portable process, every Highway target against the
 // scalar kernels, tile size and order, bands, and the projection process.
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "cache/cache.hpp"
 #include "engine/bilinear_tile.hpp"
 #include "engine/bilinear_tile_kernels.hpp"
@@ -12,15 +21,6 @@
 #include "platform/math.hpp"
 #include "support/support.hpp"
 #include "tiled_support.hpp"
-
-#include <gtest/gtest.h>
-#include <hwy/targets.h>
-
-#include <algorithm>
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -50,7 +50,9 @@ uint32_t saturated(double d) {
   return static_cast<uint32_t>(static_cast<int32_t>(d * 65536));
 }
 
-uint32_t tileStep(double t) { return t > -32768 && t < 32768 ? static_cast<uint32_t>(static_cast<int32_t>(t * 65536)) : 0; }
+uint32_t tileStep(double t) {
+  return t > -32768 && t < 32768 ? static_cast<uint32_t>(static_cast<int32_t>(t * 65536)) : 0;
+}
 
 PlainTiled plainSetup(const kimg_window& source, const kmath_xformLinear& xform, const affineSampleParams& p,
                       int32_t tile) {
@@ -143,8 +145,8 @@ TEST_P(TiledBilinear, MatchesItsOwnArithmetic) {
   const int32_t tile = affineTile_rowsForStride(c.width);
   std::vector<Geometry> geometries = randomGeometries(c.geometries, c.width, c.height, c.width);
   if (c.extreme) {
-    geometries.push_back({17, 0.02, false, 40, 30, 30, 0.1});          // 1500 columns: long rows
-    geometries.push_back({200, 0.04, true, 40, 30, 0.2, 45});          // 1125 rows
+    geometries.push_back({17, 0.02, false, 40, 30, 30, 0.1});           // 1500 columns: long rows
+    geometries.push_back({200, 0.04, true, 40, 30, 0.2, 45});           // 1125 rows
     geometries.push_back({0, 35000, false, 40, 30, 70000, 35000 * 3});  // saturated steps
     geometries.push_back({90, 200, false, 40, 30, 200 * 300, 400});     // tile steps of 0
     geometries.push_back({33, 2.5, false, -80, 500, 300, 200});         // mostly outside
@@ -166,8 +168,7 @@ TEST_P(TiledBilinear, MatchesItsOwnArithmetic) {
       for (int32_t j = 0; j < params.yCount; ++j) {
         const uint32_t expected = plainValue(plain, source.window, i, j);
         columnSum += expected;
-        ASSERT_EQ(out.at(i, j), expected) << "degrees " << g.degrees << " pitch " << g.pitch << " at " << i << ","
-                                          << j;
+        ASSERT_EQ(out.at(i, j), expected) << "degrees " << g.degrees << " pitch " << g.pitch << " at " << i << "," << j;
       }
       ASSERT_EQ(sums[i], columnSum) << "column " << i;
     }
@@ -229,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(Optimized, TiledNearest,
 TEST(TiledNearest, LongSamplingsMatchTheScalarKernel) {
   Source<uint8_t> source(300, 200, 5);
   for (const Geometry& g : {Geometry{17, 0.05, false, 150, 100, 100, 4}, Geometry{250, 0.08, true, 150, 100, 3, 95}}) {
-    const affineSampleParams params = makeParams(KIP_SAMPLE_NEAREST, g.degrees, g.pitch, g.mirrored, g.cx, g.cy,
-                                                 g.lengthX, g.lengthY);
+    const affineSampleParams params =
+        makeParams(KIP_SAMPLE_NEAREST, g.degrees, g.pitch, g.mirrored, g.cx, g.cy, g.lengthX, g.lengthY);
     ASSERT_GT(std::max(params.xCount, params.yCount), 1024);
     Destination<uint8_t> fast(params.xCount, params.yCount), scalar(params.xCount, params.yCount);
     kimg_window fastWindow = fast.window(), scalarWindow = scalar.window();
@@ -264,7 +265,7 @@ void compareKernelsOnRandomTiles(uint32_t seed, const char* target) {
   struct Size {
     int32_t width, height, xBase;
   };
-  const Size sizes[] = {{1, 1, 0}, {3, 1, 0}, {4, 1, 0}, {1, 4, 0}, {2, 2, 0},
+  const Size sizes[] = {{1, 1, 0}, {3, 1, 0},   {4, 1, 0},   {1, 4, 0},  {2, 2, 0},
                         {5, 3, 0}, {37, 29, 0}, {64, 64, 0}, {80, 40, 7}};
   const int32_t steps[] = {0, 0x10000, -0x10000, 0x7FFFFFFF, -0x7FFFFFFF, 0x8000, 0x2A3B1, -0x1F00D};
   const int32_t counts[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, 48, 63, 64, 65, 224};
@@ -289,8 +290,34 @@ void compareKernelsOnRandomTiles(uint32_t seed, const char* target) {
         void* scalarOut = scalar.data();
         ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fastOut, stride), 0);
         ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalarOut, stride), 0);
-        ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " source " << size.width << "x" << size.height << " count " << count << " steps "
-                                << rowX << "," << rowY << "," << columnX << "," << columnY;
+        ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " source " << size.width << "x" << size.height
+                                << " count " << count << " steps " << rowX << "," << rowY << "," << columnX << ","
+                                << columnY;
+      }
+    }
+  }
+}
+
+// Short steps on small exact-size sources: many tiles lie wholly inside, many touch or cross an
+// edge, and the kernels' choice between the unclamped and the clamped form is tried at every edge.
+void compareKernelsNearTheEdges(const char* target) {
+  std::mt19937 random(99);
+  const auto uniform = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
+  for (const auto& [width, height] : {std::pair{2, 3}, std::pair{3, 2}, std::pair{6, 5}, std::pair{19, 7}}) {
+    std::vector<uint8_t> pels(static_cast<size_t>(width) * height);
+    for (auto& p : pels) p = static_cast<uint8_t>(random());
+    const DirectSource<uint8_t> source{pels.data(), width, width, height, 0, 0};
+    for (int trial = 0; trial < 400; ++trial) {
+      const int32_t x = uniform(-0x10000, width * 0x10000), y = uniform(-0x10000, height * 0x10000);
+      const int32_t rowX = uniform(-0x800, 0x800), rowY = uniform(-0x800, 0x800);
+      const int32_t columnX = uniform(-0x400, 0x400), columnY = uniform(-0x400, 0x400);
+      const int32_t count = uniform(1, 40), rows = uniform(1, 3);
+      for (const KernelPair& pair : kKernelPairs) {
+        std::vector<uint32_t> fast(static_cast<size_t>(count) * rows, 0x5A5A5A5Au), scalar = fast;
+        ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fast.data(), count), 0);
+        ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalar.data(), count), 0);
+        ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " source " << width << "x" << height << " at " << x
+                                << "," << y;
       }
     }
   }
@@ -304,6 +331,7 @@ TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
     ASSERT_STREQ(nearestTileSimdTargetName(), hwy::TargetName(target));
     names.push_back(hwy::TargetName(target));
     compareKernelsOnRandomTiles(static_cast<uint32_t>(target % 1000003), hwy::TargetName(target));
+    compareKernelsNearTheEdges(hwy::TargetName(target));
   }
   hwy::SetSupportedTargetsForTest(0);
   EXPECT_GE(names.size(), 2u) << "only one target compiled";
@@ -317,9 +345,9 @@ TEST(SimdTargets, WholeProcessIsTheSameOnEveryTarget) {
   const affineSampleParams nearest = makeParams(KIP_SAMPLE_NEAREST, 321, 0.45, false, 120, 80, 90, 110);
   Destination<uint8_t> bilinearScalar(bilinear.xCount, bilinear.yCount), nearestScalar(nearest.xCount, nearest.yCount);
   kimg_window window = bilinearScalar.window();
-  ASSERT_EQ(affineTile_bilinearStore8(0, &source.window, &kSourceXform, &window, &bilinear, 224,
-                                      affineTileBilinearScalar8),
-            0);
+  ASSERT_EQ(
+      affineTile_bilinearStore8(0, &source.window, &kSourceXform, &window, &bilinear, 224, affineTileBilinearScalar8),
+      0);
   window = nearestScalar.window();
   ASSERT_EQ(affineTile_loop8(0, &source.window, &kSourceXform, &window, &nearest, 224, affineRowNearest8), 0);
   for (int64_t target : hwy::SupportedAndGeneratedTargets()) {

@@ -1,6 +1,13 @@
 // The threaded process: the split test around its thresholds (jobs counted by the hook questions
 // they ask), split against unsplit runs, the hook per job, large sources falling back to the
 // portable process, failures of bands and of every allocation.
+#include <gtest/gtest.h>
+#include <tbb/task_arena.h>
+
+#include <numbers>
+#include <string>
+#include <vector>
+
 #include "cache/cache.hpp"
 #include "engine/optimized_process.hpp"
 #include "engine/portable_process.hpp"
@@ -8,13 +15,6 @@
 #include "frame/optimization_hook.hpp"
 #include "support/support.hpp"
 #include "tiled_support.hpp"
-
-#include <gtest/gtest.h>
-#include <tbb/task_arena.h>
-
-#include <numbers>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -87,7 +87,8 @@ template <typename Pel>
 void Split::run() {
   const SplitCase& c = GetParam();
   Source<Pel> source(1000, 1000, 31);
-  const affineSampleParams params = turnedRect(c.mode, 30, 500, 500, c.width * 0.93, c.height * 0.97, c.width, c.height);
+  const affineSampleParams params =
+      turnedRect(c.mode, 30, 500, 500, c.width * 0.93, c.height * 0.97, c.width, c.height);
   const char* hookName = sizeof(Pel) == 1 ? kHookAffineProcess : kHookAffineProcess16;
 
   Destination<Pel> whole(c.width, c.height), one(c.width, c.height), two(c.width, c.height);
@@ -95,7 +96,8 @@ void Split::run() {
   kimg_window window = whole.window();
   if constexpr (sizeof(Pel) == 1) {
     int32_t status = affineProcess_optimized8(0, &source.window, &kIdentity, &window, &params, &cache.cache);
-    if (isDeclined(status)) status = affineProcess_portable8(0, &source.window, &kIdentity, &window, &params, &cache.cache);
+    if (isDeclined(status))
+      status = affineProcess_portable8(0, &source.window, &kIdentity, &window, &params, &cache.cache);
     ASSERT_EQ(status, 0);
   } else {
     ASSERT_EQ(affineProcess_portable16(0, &source.window, &kIdentity, &window, &params, &cache.cache), 0);
@@ -119,21 +121,20 @@ TEST_P(Split, SixteenBit) {
   if (GetParam().mode <= KIP_SAMPLE_BILINEAR) run<uint16_t>();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Threaded, Split,
-    ::testing::Values(SplitCase{"bilinear_H336", KIP_SAMPLE_BILINEAR, 300, 336, 1},
-                      SplitCase{"bilinear_H337", KIP_SAMPLE_BILINEAR, 300, 337, 2},
-                      SplitCase{"bilinear_300x400", KIP_SAMPLE_BILINEAR, 300, 400, 2},
-                      SplitCase{"bilinear_area65378", KIP_SAMPLE_BILINEAR, 194, 337, 1},
-                      SplitCase{"bilinear_area65715", KIP_SAMPLE_BILINEAR, 195, 337, 2},
-                      SplitCase{"bilinear_5bands", KIP_SAMPLE_BILINEAR, 250, 900, 5},
-                      SplitCase{"nearest_300x400", KIP_SAMPLE_NEAREST, 300, 400, 1},
-                      SplitCase{"nearest_area261849", KIP_SAMPLE_NEAREST, 777, 337, 1},
-                      SplitCase{"nearest_area262186", KIP_SAMPLE_NEAREST, 778, 337, 2},
-                      SplitCase{"nearest_H336", KIP_SAMPLE_NEAREST, 800, 336, 1},
-                      SplitCase{"linear2_never", KIP_SAMPLE_LINEAR2, 600, 700, 1},
-                      SplitCase{"cubic2_never", KIP_SAMPLE_CUBIC2, 600, 700, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Threaded, Split,
+                         ::testing::Values(SplitCase{"bilinear_H336", KIP_SAMPLE_BILINEAR, 300, 336, 1},
+                                           SplitCase{"bilinear_H337", KIP_SAMPLE_BILINEAR, 300, 337, 2},
+                                           SplitCase{"bilinear_300x400", KIP_SAMPLE_BILINEAR, 300, 400, 2},
+                                           SplitCase{"bilinear_area65378", KIP_SAMPLE_BILINEAR, 194, 337, 1},
+                                           SplitCase{"bilinear_area65715", KIP_SAMPLE_BILINEAR, 195, 337, 2},
+                                           SplitCase{"bilinear_5bands", KIP_SAMPLE_BILINEAR, 250, 900, 5},
+                                           SplitCase{"nearest_300x400", KIP_SAMPLE_NEAREST, 300, 400, 1},
+                                           SplitCase{"nearest_area261849", KIP_SAMPLE_NEAREST, 777, 337, 1},
+                                           SplitCase{"nearest_area262186", KIP_SAMPLE_NEAREST, 778, 337, 2},
+                                           SplitCase{"nearest_H336", KIP_SAMPLE_NEAREST, 800, 336, 1},
+                                           SplitCase{"linear2_never", KIP_SAMPLE_LINEAR2, 600, 700, 1},
+                                           SplitCase{"cubic2_never", KIP_SAMPLE_CUBIC2, 600, 700, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ----------------------------------------------------------------------------------------------
 // The hook is asked in every job; forbidding the optimized process gives the portable pels.

@@ -1,12 +1,12 @@
 // The bilinear tile drivers: set-up (checks, extent, map, 16.16 start and steps) and the tile walk.
 #include "engine/bilinear_tile.hpp"
 
+#include <algorithm>
+
 #include "engine/bilinear_tile_kernels.hpp"
 #include "frame/fixed_point.hpp"
 #include "platform/image.hpp"
 #include "platform/math.hpp"
-
-#include <algorithm>
 
 namespace {
 
@@ -65,8 +65,7 @@ int32_t mapPoint(const kmath_xformLinear& map, const kimg_window& source, double
 
 // Q0, and the steps Q1 - Q0 (one row down) and Q2 - Q0 (one column right), in source window pels.
 int32_t mapThreePoints(const kimg_window& source, const kmath_xformLinear& sourceXform,
-                       const affineSampleParams& params, kmath_vect* q0, kmath_vect* rowStep,
-                       kmath_vect* columnStep) {
+                       const affineSampleParams& params, kmath_vect* q0, kmath_vect* rowStep, kmath_vect* columnStep) {
   kmath_xformLinear scale{};
   int32_t status =
       kmath_xformLinear_initMatrixTransElements(&scale, 1.0 / params.xCount, 0.0, 0.0, 1.0 / params.yCount, 0.0, 0.0);
@@ -133,10 +132,9 @@ int32_t bilinearTiles(uint32_t accumulate, const kimg_window* sourceWindow, cons
     const int64_t columnLow = c * tileRows;
     const auto count = static_cast<int32_t>(std::min<int64_t>(tileRows, setup.columns - columnLow));
     const FixedStep first = add(tileStart, times(rowStep, rowLow - t * tileRows));
-    void* tileDestination =
-        setup.accumulate
-            ? static_cast<void*>(static_cast<uint32_t*>(setup.destination) + columnLow)
-            : static_cast<void*>(static_cast<uint8_t*>(setup.destination) + rowLow * setup.destinationStride + columnLow);
+    void* tileDestination = setup.accumulate ? static_cast<void*>(static_cast<uint32_t*>(setup.destination) + columnLow)
+                                             : static_cast<void*>(static_cast<uint8_t*>(setup.destination) +
+                                                                  rowLow * setup.destinationStride + columnLow);
     return kernel(first.x, first.y, rowStep.x, rowStep.y, columnStep.x, columnStep.y, count,
                   static_cast<int32_t>(rowHigh - rowLow), setup.source, tileDestination, setup.destinationStride);
   };

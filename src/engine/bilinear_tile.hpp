@@ -32,9 +32,9 @@
 
 #include <kip/kip.h>
 
-#include "engine/direct_kernels.hpp"
-
 #include <cstdint>
+
+#include "engine/direct_kernels.hpp"
 
 // The kernel defaults to the vector kernels; tests pass the scalar ones or a recording kernel.
 int32_t affineTile_bilinearStore8(uint32_t accumulate, const kimg_window* source, const kmath_xformLinear* sourceXform,

@@ -10,9 +10,8 @@ constexpr int32_t wrapSubtract(int32_t value, int32_t step) {
 }
 
 template <bool kAccumulate>
-int32_t tileBilinear(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                     int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
-                     int32_t destinationStride) {
+int32_t tileBilinear(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
+                     int32_t rows, const DirectSource<uint8_t>& source, void* destination, int32_t destinationStride) {
   auto* pels = static_cast<uint8_t*>(destination);
   auto* entries = static_cast<uint32_t*>(destination);
   const auto put = [&](int32_t i, uint32_t value) {
@@ -49,18 +48,14 @@ int32_t tileBilinear(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t c
 
 }  // namespace
 
-int32_t affineTileBilinearScalar8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                  int32_t columnY, int32_t count, int32_t rows,
-                                  const DirectSource<uint8_t>& source, void* destination,
+int32_t affineTileBilinearScalar8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                  int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
                                   int32_t destinationStride) {
-  return tileBilinear<false>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination,
-                             destinationStride);
+  return tileBilinear<false>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination, destinationStride);
 }
 
-int32_t affineTileBilinearScalarAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                     int32_t columnY, int32_t count, int32_t rows,
-                                     const DirectSource<uint8_t>& source, void* destination,
-                                     int32_t destinationStride) {
-  return tileBilinear<true>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination,
-                            destinationStride);
+int32_t affineTileBilinearScalarAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                     int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
+                                     void* destination, int32_t destinationStride) {
+  return tileBilinear<true>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination, destinationStride);
 }

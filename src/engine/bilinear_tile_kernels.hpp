@@ -14,11 +14,11 @@
 // Every pel index is clamped into the source window, as in the direct kernels.
 #pragma once
 
+#include <cstdint>
+
 #include "engine/direct_kernels.hpp"
 #include "engine/direct_sample.hpp"
 #include "frame/fixed_point.hpp"
-
-#include <cstdint>
 
 // One sample at a 16.16 position (integer parts: the upper-left pel).
 inline uint32_t tiledBilinearSample(const DirectSource<uint8_t>& source, int32_t x, int32_t y) {
@@ -34,24 +34,21 @@ inline uint32_t tiledBilinearSample(const DirectSource<uint8_t>& source, int32_t
 }
 
 // The scalar kernels: the reference every Highway target is checked against.
-int32_t affineTileBilinearScalar8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                  int32_t columnY, int32_t count, int32_t rows,
-                                  const DirectSource<uint8_t>& source, void* destination,
+int32_t affineTileBilinearScalar8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                  int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
                                   int32_t destinationStride);
-int32_t affineTileBilinearScalarAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                     int32_t columnY, int32_t count, int32_t rows,
-                                     const DirectSource<uint8_t>& source, void* destination,
-                                     int32_t destinationStride);
+int32_t affineTileBilinearScalarAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                     int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
+                                     void* destination, int32_t destinationStride);
 
 // The same arithmetic with the vectors of the best instruction set Highway finds at run time
 // (bilinear_tile_simd.cpp). Sources the vectors cannot index (a base other than (0, 0), a row
 // stride above 32767, fewer than four bytes of pels) go to the scalar kernels.
 int32_t affineTileBilinearSimd8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                                int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
-                                void* destination, int32_t destinationStride);
-int32_t affineTileBilinearSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                   int32_t columnY, int32_t count, int32_t rows,
-                                   const DirectSource<uint8_t>& source, void* destination,
+                                int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
+                                int32_t destinationStride);
+int32_t affineTileBilinearSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                   int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
                                    int32_t destinationStride);
 
 // The name of the instruction set the Simd kernels dispatch to (tests check what really ran).

@@ -10,12 +10,14 @@
 #define KIP_ENGINE_BILINEAR_TILE_SIMD_INL_H_
 #endif
 
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstdint>
 
 #include "engine/tile_gather-inl.h"
 #include "engine/tile_gather.hpp"
-
-#include <cstdint>
 
 HWY_BEFORE_NAMESPACE();
 namespace kip {
@@ -27,50 +29,88 @@ using tile_gather::DU;
 using tile_gather::VI;
 using tile_gather::VU;
 
-// One chunk of samples. Two gathers fetch the pels (x0, y) .. (x0 + 3, y) of the two rows; the
-// second pel of a pair is the word's second byte, or its first when the clamp put both taps on
-// the same column (at the right edge, or left of the source).
+// The samples of a chunk from its positions and, in each lane, the four pels blended: bytes 0 to
+// 3 are a = (x, y), b = (x + 1, y), c = (x, y + 1), d = (x + 1, y + 1).
+HWY_INLINE VU Blend(VU px, VU py, VU square) {
+  const DU du;
+  const VU full = hn::Set(du, 0xFFFFu);
+  const VU fx = tile_gather::Fractions(px), fy = tile_gather::Fractions(py);
+  const VU gx = hn::Xor(fx, full), gy = hn::Xor(fy, full);
+#if HWY_TARGET == HWY_SCALAR
+  // One lane: the products in 32 bits as written.
+  const VU byte = hn::Set(du, 0xFFu);
+  const VU a = hn::And(square, byte), b = hn::And(hn::ShiftRight<8>(square), byte);
+  const VU c = hn::And(hn::ShiftRight<16>(square), byte), d = hn::ShiftRight<24>(square);
+  const VU sum = hn::Add(
+      hn::Add(hn::Mul(hn::ShiftRight<17>(hn::Mul(gx, gy)), a), hn::Mul(hn::ShiftRight<17>(hn::Mul(fx, gy)), b)),
+      hn::Add(hn::Mul(hn::ShiftRight<17>(hn::Mul(gx, fy)), c), hn::Mul(hn::ShiftRight<17>(hn::Mul(fx, fy)), d)));
+#else
+  // Pairs of 16-bit halves: (gx x gy) >> 17 is the high half of the 16-bit product shifted once
+  // more, so one high multiply gives (wa, wc) and one (wb, wd); each weight is at most 32767 and
+  // each pel 255, so a signed multiply-add of 16-bit pairs gives wa a + wc c and wb b + wd d
+  // exactly.
+  const hn::Repartition<uint16_t, DU> d16;
+  const hn::Repartition<int16_t, DU> di16;
+  const DI di;
+  const VU rows = hn::Or(gy, hn::ShiftLeft<16>(fy));
+  const auto columnsA = hn::BitCast(d16, hn::Or(gx, hn::ShiftLeft<16>(gx)));
+  const auto columnsB = hn::BitCast(d16, hn::Or(fx, hn::ShiftLeft<16>(fx)));
+  const auto wac = hn::ShiftRight<1>(hn::MulHigh(columnsA, hn::BitCast(d16, rows)));
+  const auto wbd = hn::ShiftRight<1>(hn::MulHigh(columnsB, hn::BitCast(d16, rows)));
+  const VU evenBytes = hn::Set(du, 0x00FF00FFu);
+  const VU ac = hn::And(square, evenBytes), bd = hn::And(hn::ShiftRight<8>(square), evenBytes);
+  auto odd = hn::Zero(di);
+  auto even = hn::ReorderWidenMulAccumulate(di, hn::BitCast(di16, ac), hn::BitCast(di16, wac), hn::Zero(di), odd);
+  even = hn::ReorderWidenMulAccumulate(di, hn::BitCast(di16, bd), hn::BitCast(di16, wbd), even, odd);
+  const VU sum = hn::BitCast(du, hn::RearrangeToOddPlusEven(even, odd));
+#endif
+  return hn::ShiftRight<16>(hn::Add(hn::Add(sum, sum), hn::Set(du, 32768u)));
+}
+
+// One chunk of samples. Tiles inside the source (kInside) load each lane's four pels directly.
+// Elsewhere two gathers fetch the pels (x0, y) .. (x0 + 3, y) of the two clamped rows; the second
+// pel of a pair is the word's second byte, or its first when the clamp put both taps on the same
+// column (at the right edge, or left of the source).
+template <bool kInside>
 struct Sample {
   TileGatherPlan plan;
 
+  // Prefetches the pels a position reads, clamped into the source.
+  HWY_INLINE void Prefetch(uint32_t x, uint32_t y) const {
+    const int32_t ix = std::clamp<int32_t>(static_cast<int16_t>(x >> 16), 0, plan.lastX);
+    const int32_t iy = std::clamp<int32_t>(static_cast<int16_t>(y >> 16), 0, plan.lastY);
+    hwy::Prefetch(plan.firstPel + iy * plan.stride + ix);
+    hwy::Prefetch(plan.firstPel + std::min(iy + 1, plan.lastY) * plan.stride + ix);
+  }
+
   HWY_INLINE VU operator()(VU px, VU py) const {
-    const DU du;
-    const DI di;
     const VI ix = tile_gather::IntegerParts(px), iy = tile_gather::IntegerParts(py);
-    const VI one = hn::Set(di, 1);
-    const VI x0 = tile_gather::ClampIndex(ix, plan.lastX);
-    const VI x1 = tile_gather::ClampIndex(hn::Add(ix, one), plan.lastX);
-    const VI y0 = tile_gather::ClampIndex(iy, plan.lastY);
-    const VI y1 = tile_gather::ClampIndex(hn::Add(iy, one), plan.lastY);
-    const VU top = tile_gather::GatherWords(plan, tile_gather::PelOffsets(plan, x0, y0));
-    const VU bottom = tile_gather::GatherWords(plan, tile_gather::PelOffsets(plan, x0, y1));
-
-    const auto sameColumn = hn::RebindMask(du, hn::Eq(x0, x1));
-    const VU byte = hn::Set(du, 0xFFu);
-    const VU a = hn::And(top, byte), c = hn::And(bottom, byte);
-    const VU b = hn::IfThenElse(sameColumn, a, hn::And(hn::ShiftRight<8>(top), byte));
-    const VU d = hn::IfThenElse(sameColumn, c, hn::And(hn::ShiftRight<8>(bottom), byte));
-
-    // 16-bit fractions and complements: every product fits an unsigned 32-bit lane.
-    const VU fx = tile_gather::Fractions(px), fy = tile_gather::Fractions(py);
-    const VU full = hn::Set(du, 0xFFFFu);
-    const VU gx = hn::Xor(fx, full), gy = hn::Xor(fy, full);
-    const VU wa = hn::ShiftRight<17>(hn::Mul(gx, gy));
-    const VU wb = hn::ShiftRight<17>(hn::Mul(fx, gy));
-    const VU wc = hn::ShiftRight<17>(hn::Mul(gx, fy));
-    const VU wd = hn::ShiftRight<17>(hn::Mul(fx, fy));
-    const VU sum = hn::Add(hn::Add(hn::Mul(wa, a), hn::Mul(wb, b)), hn::Add(hn::Mul(wc, c), hn::Mul(wd, d)));
-    return hn::ShiftRight<16>(hn::Add(hn::Add(sum, sum), hn::Set(du, 32768u)));
+    if constexpr (kInside) {
+      return Blend(px, py, tile_gather::LoadPelSquares(plan, tile_gather::PelOffsets(plan, ix, iy)));
+    } else {
+      const DU du;
+      const VI one = hn::Set(DI(), 1);
+      const VI x0 = tile_gather::ClampIndex(ix, plan.lastX);
+      const VI x1 = tile_gather::ClampIndex(hn::Add(ix, one), plan.lastX);
+      const VI y0 = tile_gather::ClampIndex(iy, plan.lastY);
+      const VI y1 = tile_gather::ClampIndex(hn::Add(iy, one), plan.lastY);
+      const VU top = tile_gather::GatherWords(plan, tile_gather::PelOffsets(plan, x0, y0));
+      const VU bottom = tile_gather::GatherWords(plan, tile_gather::PelOffsets(plan, x0, y1));
+      // Each row's pair from the low two bytes of its word, or its first byte twice.
+      const VU pair = hn::Set(du, 0xFFFFu), first = hn::Set(du, 0xFFu), twice = hn::Set(du, 0x0101u);
+      const auto sameColumn = hn::RebindMask(du, hn::Eq(x0, x1));
+      const VU topPair = hn::IfThenElse(sameColumn, hn::Mul(hn::And(top, first), twice), hn::And(top, pair));
+      const VU bottomPair = hn::IfThenElse(sameColumn, hn::Mul(hn::And(bottom, first), twice), hn::And(bottom, pair));
+      return Blend(px, py, hn::Or(topPair, hn::ShiftLeft<16>(bottomPair)));
+    }
   }
 };
 
-}  // namespace tiled_bilinear
-
-// The tile of the scalar kernels' arguments; the caller has checked the plan.
-void TiledBilinearTile8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                        int32_t count, int32_t rows, const TileGatherPlan& plan, void* destination,
-                        int32_t destinationStride, bool accumulate) {
-  const tiled_bilinear::Sample sample{plan};
+template <bool kInside>
+HWY_INLINE void Tile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
+                     int32_t rows, const TileGatherPlan& plan, void* destination, int32_t destinationStride,
+                     bool accumulate) {
+  const Sample<kInside> sample{plan};
   const bool reverse = columnY > 0;
   if (accumulate) {
     tile_gather::WalkTile<true>(x, y, rowX, rowY, columnX, columnY, count, rows, reverse, destination,
@@ -78,6 +118,24 @@ void TiledBilinearTile8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_
   } else {
     tile_gather::WalkTile<false>(x, y, rowX, rowY, columnX, columnY, count, rows, reverse, destination,
                                  destinationStride, sample);
+  }
+}
+
+}  // namespace tiled_bilinear
+
+// The tile of the scalar kernels' arguments; the caller has checked the plan. A tile whose every
+// lane position (whole chunks) keeps all four taps inside the source skips the clamps.
+void TiledBilinearTile8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                        int32_t count, int32_t rows, const TileGatherPlan& plan, void* destination,
+                        int32_t destinationStride, bool accumulate) {
+  const auto n = static_cast<int32_t>(hwy::HWY_NAMESPACE::Lanes(tile_gather::DU()));
+  const int32_t columns = (count + n - 1) / n * n;
+  if (tileGather_inside(x, y, rowX, rowY, columnX, columnY, columns, rows, plan.lastX - 1, plan.lastY - 1)) {
+    tiled_bilinear::Tile<true>(x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination, destinationStride,
+                               accumulate);
+  } else {
+    tiled_bilinear::Tile<false>(x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination, destinationStride,
+                                accumulate);
   }
 }
 

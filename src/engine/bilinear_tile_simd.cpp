@@ -26,23 +26,22 @@ int32_t tileBilinearSimd(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32
     const DirectKernel<uint8_t> scalar = kAccumulate ? affineTileBilinearScalarAcc8 : affineTileBilinearScalar8;
     return scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination, destinationStride);
   }
-  HWY_DYNAMIC_DISPATCH(kip::TiledBilinearTile8)(x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination,
-                                                destinationStride, kAccumulate);
+  HWY_DYNAMIC_DISPATCH(kip::TiledBilinearTile8)
+  (x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination, destinationStride, kAccumulate);
   return 0;
 }
 
 }  // namespace
 
 int32_t affineTileBilinearSimd8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                                int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
-                                void* destination, int32_t destinationStride) {
+                                int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
+                                int32_t destinationStride) {
   return tileBilinearSimd<false>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination,
                                  destinationStride);
 }
 
-int32_t affineTileBilinearSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX,
-                                   int32_t columnY, int32_t count, int32_t rows,
-                                   const DirectSource<uint8_t>& source, void* destination,
+int32_t affineTileBilinearSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                                   int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
                                    int32_t destinationStride) {
   return tileBilinearSimd<true>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination,
                                 destinationStride);

@@ -26,8 +26,8 @@ int32_t tileNearestSimd(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_
     const DirectKernel<uint8_t> scalar = kAccumulate ? affineRowNearestAcc8 : affineRowNearest8;
     return scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination, destinationStride);
   }
-  HWY_DYNAMIC_DISPATCH(kip::TiledNearestTile8)(x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination,
-                                               destinationStride, kAccumulate);
+  HWY_DYNAMIC_DISPATCH(kip::TiledNearestTile8)
+  (x, y, rowX, rowY, columnX, columnY, count, rows, plan, destination, destinationStride, kAccumulate);
   return 0;
 }
 
@@ -41,10 +41,9 @@ int32_t affineRowNearestSimd8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, 
 }
 
 int32_t affineRowNearestSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                                 int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
-                                 void* destination, int32_t destinationStride) {
-  return tileNearestSimd<true>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination,
-                               destinationStride);
+                                 int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
+                                 int32_t destinationStride) {
+  return tileNearestSimd<true>(x, y, rowX, rowY, columnX, columnY, count, rows, source, destination, destinationStride);
 }
 
 const char* nearestTileSimdTargetName() { return HWY_DYNAMIC_DISPATCH(kip::TiledNearestTargetName)(); }

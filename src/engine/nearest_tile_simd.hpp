@@ -4,16 +4,16 @@
 // scalar kernels.
 #pragma once
 
-#include "engine/direct_kernels.hpp"
-
 #include <cstdint>
+
+#include "engine/direct_kernels.hpp"
 
 int32_t affineRowNearestSimd8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
                               int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
                               int32_t destinationStride);
 int32_t affineRowNearestSimdAcc8(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
-                                 int32_t count, int32_t rows, const DirectSource<uint8_t>& source,
-                                 void* destination, int32_t destinationStride);
+                                 int32_t count, int32_t rows, const DirectSource<uint8_t>& source, void* destination,
+                                 int32_t destinationStride);
 
 // The name of the instruction set the kernels dispatch to (tests check what really ran).
 const char* nearestTileSimdTargetName();

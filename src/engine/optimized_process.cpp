@@ -2,6 +2,8 @@
 // forms, and the projection process on top.
 #include "engine/optimized_process.hpp"
 
+#include <cstring>
+
 #include "engine/bilinear_tile.hpp"
 #include "engine/direct_process.hpp"
 #include "engine/nearest_tile_simd.hpp"
@@ -9,8 +11,6 @@
 #include "engine/tile_loops.hpp"
 #include "frame/optimization_hook.hpp"
 #include "platform/image.hpp"
-
-#include <cstring>
 
 int32_t affineProcess_optimized8(uint32_t accumulate, const kimg_window* source, const kmath_xformLinear* sourceXform,
                                  const kimg_window* destination, const affineSampleParams* params,
@@ -57,7 +57,6 @@ int32_t affineProcess_project8(const kimg_window* source, const kmath_xformLinea
   if (status < 0) return status;
   if (vector->width > 0) std::memset(vector->firstPel, 0, static_cast<size_t>(vector->width) * sizeof(uint32_t));
   return dispatchOptimizedFirst(
-      kHookAffineProcess,
-      [&] { return affineProcess_optimized8(1, source, sourceXform, vector, params, cache); },
+      kHookAffineProcess, [&] { return affineProcess_optimized8(1, source, sourceXform, vector, params, cache); },
       [&] { return affineProcess_portable8(1, source, sourceXform, vector, params, cache); });
 }

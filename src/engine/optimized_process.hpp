@@ -6,9 +6,9 @@
 
 #include <kip/kip.h>
 
-#include "cache/cache.hpp"
-
 #include <cstdint>
+
+#include "cache/cache.hpp"
 
 // Declines sources whose row stride or height exceeds 32767 (16.16 integer parts are signed 16
 // bits). Nearest and bilinear go to affineProcess_tiled8; the two-pass modes to
@@ -32,9 +32,9 @@ int32_t affineProcess_tableOptimized8(uint32_t accumulate, const affineSamplePar
                                       const kimg_window* destination);
 
 // The 16-bit process has no optimized form: always KIP_ERR_NOT_AVAILABLE.
-int32_t affineProcess_optimized16(uint32_t accumulate, const kimg_window* source,
-                                  const kmath_xformLinear* sourceXform, const kimg_window* destination,
-                                  const affineSampleParams* params, const affineSampleCache* cache);
+int32_t affineProcess_optimized16(uint32_t accumulate, const kimg_window* source, const kmath_xformLinear* sourceXform,
+                                  const kimg_window* destination, const affineSampleParams* params,
+                                  const affineSampleCache* cache);
 
 // The 8-bit projection: clears the vector's first width entries, then adds every destination row
 // into them (accumulate 1), optimized unless the hook forbids "kip_affineProcess" or the optimized

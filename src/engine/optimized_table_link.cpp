@@ -3,7 +3,7 @@
 // the two-pass modes.
 #include "engine/optimized_process.hpp"
 
-int32_t affineProcess_tableOptimized8(uint32_t, const affineSampleParams*, const affineSampleCache*,
-                                      const kimg_window*, const kimg_window*) {
+int32_t affineProcess_tableOptimized8(uint32_t, const affineSampleParams*, const affineSampleCache*, const kimg_window*,
+                                      const kimg_window*) {
   return KIP_ERR_NOT_AVAILABLE;
 }

@@ -1,15 +1,15 @@
 // The threaded process: split test, one job per band, hook test and fallback per piece.
 #include "engine/threaded_process.hpp"
 
+#include <algorithm>
+#include <new>
+
 #include "engine/optimized_process.hpp"
 #include "engine/portable_process.hpp"
 #include "engine/tile_loops.hpp"
 #include "frame/cleanup_list.hpp"
 #include "frame/optimization_hook.hpp"
 #include "platform/memory.hpp"
-
-#include <algorithm>
-#include <new>
 
 namespace {
 
@@ -30,8 +30,8 @@ constexpr ThreadedForm kForm16{kHookAffineProcess16, affineProcess_optimized16, 
                                affineProcess_job16};
 
 int32_t runPiece(const ThreadedForm& form, uint32_t accumulate, const kimg_window* source,
-                 const kmath_xformLinear* sourceXform, const kimg_window* destination,
-                 const affineSampleParams* params, const affineSampleCache* cache) {
+                 const kmath_xformLinear* sourceXform, const kimg_window* destination, const affineSampleParams* params,
+                 const affineSampleCache* cache) {
   return dispatchOptimizedFirst(
       form.hookName, [&] { return form.optimized(accumulate, source, sourceXform, destination, params, cache); },
       [&] { return form.portable(accumulate, source, sourceXform, destination, params, cache); });
@@ -56,9 +56,9 @@ bool shouldSplit(int32_t threadCount, const kimg_window& destination, const affi
 }
 
 // Builds one job per band on the list's objects and runs them all.
-int32_t runBands(const ThreadedForm& form, CleanupList& cleanup, ksys_jobThreadGroup* group,
-                 const kimg_window* source, const kmath_xformLinear* sourceXform, const kimg_window* destination,
-                 const affineSampleParams* params, const affineSampleCache* cache, int32_t tileRows) {
+int32_t runBands(const ThreadedForm& form, CleanupList& cleanup, ksys_jobThreadGroup* group, const kimg_window* source,
+                 const kmath_xformLinear* sourceXform, const kimg_window* destination, const affineSampleParams* params,
+                 const affineSampleCache* cache, int32_t tileRows) {
   ksys_jobParams* jobParams = nullptr;
   int32_t status = ksys_jobParams_construct(&jobParams);
   if (status < 0) return status;
@@ -99,8 +99,7 @@ int32_t runBands(const ThreadedForm& form, CleanupList& cleanup, ksys_jobThreadG
 }
 
 int32_t threaded(const ThreadedForm& form, const kimg_window* source, const kmath_xformLinear* sourceXform,
-                 const kimg_window* destination, const affineSampleParams* params,
-                 const affineSampleCache* cache) {
+                 const kimg_window* destination, const affineSampleParams* params, const affineSampleCache* cache) {
   if (source == nullptr || destination == nullptr || params == nullptr) return KIP_ERR_NULL_POINTER;
   CleanupList cleanup;
   ksys_jobThreadGroup* group = nullptr;

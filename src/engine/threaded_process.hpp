@@ -18,10 +18,10 @@
 
 #include <kip/kip.h>
 
+#include <cstdint>
+
 #include "cache/cache.hpp"
 #include "platform/jobs.hpp"
-
-#include <cstdint>
 
 int32_t affineProcess_threaded8(const kimg_window* source, const kmath_xformLinear* sourceXform,
                                 const kimg_window* destination, const affineSampleParams* params,

@@ -1,7 +1,8 @@
 // Highway helpers shared by the vector tile kernels (bilinear_tile_simd-inl.h,
-// nearest_tile_simd-inl.h): lane positions, clamped pel indices, 32-bit gathers that stay inside
-// the source, and the walk of a tile's rows in chunks of lanes. Included once per target by each
-// kernel file; everything lives in a namespace of its own.
+// nearest_tile_simd-inl.h): integer parts and fractions of lane positions, clamped pel indices,
+// 32-bit gathers that stay inside the source, and the walk of a tile in strips of chunks of lanes
+// with prefetching ahead. Included once per target by each kernel file; everything lives in a
+// namespace of its own.
 //
 // Positions are 16.16 values in unsigned 32-bit lanes: lane k of a chunk that starts at sample i
 // holds start + (i + k) x step modulo 2^32, which is exactly the value that i + k additions of the
@@ -16,11 +17,12 @@
 
 #include <hwy/highway.h>
 
-#include "engine/tile_gather.hpp"
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "engine/tile_gather.hpp"
 
 HWY_BEFORE_NAMESPACE();
 namespace kip {
@@ -32,13 +34,6 @@ using DU = hn::ScalableTag<uint32_t>;
 using DI = hn::RebindToSigned<DU>;
 using VU = hn::Vec<DU>;
 using VI = hn::Vec<DI>;
-
-// start + (first + k) x step in lane k, with the wrap-around of 32-bit additions.
-HWY_INLINE VU LanePositions(int32_t start, int32_t step, int32_t first) {
-  const DU du;
-  const uint32_t base = static_cast<uint32_t>(start) + static_cast<uint32_t>(step) * static_cast<uint32_t>(first);
-  return hn::Add(hn::Set(du, base), hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(step))));
-}
 
 // The signed 16-bit integer parts of 16.16 positions.
 HWY_INLINE VI IntegerParts(VU positions) { return hn::ShiftRight<16>(hn::BitCast(DI(), positions)); }
@@ -65,6 +60,26 @@ HWY_INLINE VU GatherWords(const TileGatherPlan& plan, VI offsets) {
   const VU words = hn::GatherOffset(du, reinterpret_cast<const uint32_t*>(plan.firstPel), starts);
   const VU shifts = hn::ShiftLeft<3>(hn::BitCast(du, hn::Sub(offsets, starts)));
   return hn::operator>>(words, shifts);
+}
+
+// Gathers for tiles inside the source (tileGather_inside), which need no clamp.
+//
+// The pel at each lane's byte offset, in the low byte. The word read reaches three pels past the
+// offset, which the caller keeps a row clear of the source's last row.
+HWY_INLINE VU LoadPels(const TileGatherPlan& plan, VI offsets) {
+  const DU du;
+  return hn::And(hn::GatherOffset(du, reinterpret_cast<const uint32_t*>(plan.firstPel), offsets), hn::Set(du, 0xFFu));
+}
+
+// The pels at each lane's byte offset and the one after it, and the same two a row below: bytes
+// 0 and 1 of the lane from the offset's row, 2 and 3 from the next row. The lower word is read two
+// pels early, so that no read passes the pel after the offset on the last row.
+HWY_INLINE VU LoadPelSquares(const TileGatherPlan& plan, VI offsets) {
+  const DU du;
+  const auto* base = reinterpret_cast<const uint32_t*>(plan.firstPel);
+  const VU top = hn::GatherOffset(du, base, offsets);
+  const VU bottom = hn::GatherOffset(du, base, hn::Add(offsets, hn::Set(DI(), plan.stride - 2)));
+  return hn::Or(hn::And(top, hn::Set(du, 0xFFFFu)), hn::And(bottom, hn::Set(du, 0xFFFF0000u)));
 }
 
 // Writes chunk values as pels or adds them into 32-bit entries; `lanes` below the vector's lane
@@ -101,10 +116,19 @@ struct ChunkWriter {
   }
 };
 
-// A tile of rows x count samples: rows top to bottom, each in chunks of lanes, from the row's end
-// backwards when reverse is set. values(px, py) computes the chunk whose positions are px, py;
-// lanes past the row's end get positions beyond it, which the clamped indices keep inside the
-// source, and are not written.
+// Samples of a row a strip holds: a few chunks, so that the source pels one destination row of a
+// strip reads are still in the first-level cache when the next row reads them again. (Rows of a
+// large power-of-two stride share cache sets; a whole tile row would evict them.)
+constexpr int32_t kStripSamples = 16;
+
+// How many destination rows ahead the walk prefetches source pels.
+constexpr uint32_t kPrefetchRows = 8;
+
+// A tile of rows x count samples in chunks of lanes at samples kN .. kN + N - 1 (the last chunk of
+// a row may be partial), walked in vertical strips: strips and chunks from the right when reverse
+// is set. Positions do not depend on the order. values(px, py) computes the chunk whose positions
+// are px, py; lanes past the row's end get positions beyond it, which the kernels keep inside the
+// source, and are not written. values.Prefetch(x, y) asks for the source pels at a position.
 template <bool kAccumulate, class Values>
 HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
                          int32_t count, int32_t rows, bool reverse, void* destination, int32_t destinationStride,
@@ -112,25 +136,43 @@ HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32
   if (count < 1 || rows < 1) return;
   const DU du;
   const auto n = static_cast<int32_t>(hn::Lanes(du));
-  ChunkWriter<kAccumulate> writer{static_cast<uint8_t*>(destination), static_cast<uint32_t*>(destination)};
-  const auto chunk = [&](int32_t rowStartX, int32_t rowStartY, int32_t first, int32_t lanes) {
-    const VU px = LanePositions(rowStartX, columnX, first);
-    const VU py = LanePositions(rowStartY, columnY, first);
-    writer.Write(static_cast<size_t>(first), values(px, py), static_cast<size_t>(lanes));
-  };
-  for (int32_t r = 0; r < rows; ++r) {
-    if (reverse) {
-      int32_t first = count - n;
-      for (; first >= 0; first -= n) chunk(x, y, first, n);
-      if (first + n > 0) chunk(x, y, 0, first + n);
-    } else {
-      int32_t first = 0;
-      for (; first + n <= count; first += n) chunk(x, y, first, n);
-      if (first < count) chunk(x, y, first, count - first);
+  const int32_t chunks = (count + n - 1) / n;
+  const int32_t stripChunks = kStripSamples > n ? kStripSamples / n : 1;
+  const int32_t strips = (chunks + stripChunks - 1) / stripChunks;
+  const VU laneX = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnX)));
+  const VU laneY = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnY)));
+  // When a destination row crosses source rows, the source pels of each chunk's two end lanes are
+  // prefetched some rows further down: rows of a large stride are far apart, and the processor's
+  // prefetchers do not follow a walk across them. Rows that stay on their source rows stream.
+  const bool prefetch = columnY != 0;
+  const uint32_t aheadRowX = kPrefetchRows * static_cast<uint32_t>(rowX);
+  const uint32_t aheadRowY = kPrefetchRows * static_cast<uint32_t>(rowY);
+  const uint32_t chunkX = static_cast<uint32_t>(n - 1) * static_cast<uint32_t>(columnX);
+  const uint32_t chunkY = static_cast<uint32_t>(n - 1) * static_cast<uint32_t>(columnY);
+  for (int32_t step = 0; step < strips; ++step) {
+    const int32_t strip = reverse ? strips - 1 - step : step;
+    const int32_t firstChunk = strip * stripChunks, endChunk = std::min(chunks, firstChunk + stripChunks);
+    ChunkWriter<kAccumulate> writer{static_cast<uint8_t*>(destination), static_cast<uint32_t*>(destination)};
+    uint32_t rowStartX = static_cast<uint32_t>(x), rowStartY = static_cast<uint32_t>(y);
+    for (int32_t r = 0; r < rows; ++r) {
+      for (int32_t k = 0; k < endChunk - firstChunk; ++k) {
+        const int32_t chunk = reverse ? endChunk - 1 - k : firstChunk + k;
+        const int32_t first = chunk * n;
+        const uint32_t advance = static_cast<uint32_t>(first);
+        const VU px = hn::Add(hn::Set(du, rowStartX + advance * static_cast<uint32_t>(columnX)), laneX);
+        const VU py = hn::Add(hn::Set(du, rowStartY + advance * static_cast<uint32_t>(columnY)), laneY);
+        if (prefetch) {
+          const uint32_t aheadX = rowStartX + advance * static_cast<uint32_t>(columnX) + aheadRowX;
+          const uint32_t aheadY = rowStartY + advance * static_cast<uint32_t>(columnY) + aheadRowY;
+          values.Prefetch(aheadX, aheadY);
+          values.Prefetch(aheadX + chunkX, aheadY + chunkY);
+        }
+        writer.Write(static_cast<size_t>(first), values(px, py), static_cast<size_t>(std::min(n, count - first)));
+      }
+      if constexpr (!kAccumulate) writer.pels += destinationStride;
+      rowStartX += static_cast<uint32_t>(rowX);
+      rowStartY += static_cast<uint32_t>(rowY);
     }
-    if constexpr (!kAccumulate) writer.pels += destinationStride;
-    x = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(rowX));
-    y = static_cast<int32_t>(static_cast<uint32_t>(y) + static_cast<uint32_t>(rowY));
   }
 }
 
