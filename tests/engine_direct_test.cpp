@@ -9,6 +9,7 @@
 #include "frame/optimization_hook.hpp"
 #include "platform/math.hpp"
 #include "support/support.hpp"
+#include "tiled_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,39 +24,15 @@ namespace {
 
 using kiptest::ScopedHook;
 
-kimg_window makeWindow(const void* pels, int32_t pelSize, int32_t width, int32_t height, int32_t stride,
-                       int32_t xOrigin = 0, int32_t yOrigin = 0) {
-  kimg_window window{};
-  window.width = width;
-  window.height = height;
-  window.xOrigin = xOrigin;
-  window.yOrigin = yOrigin;
-  window.stride = stride;
-  window.firstPel = const_cast<void*>(pels);
-  window.pelSize = pelSize;
-  return window;
-}
+using tiledtest::Destination;
+using tiledtest::kSourceXform;
+using tiledtest::makeWindow;
 
-// Sum of three low-frequency cosines, quantised: neighbouring pels differ by a few levels (8-bit).
+// Sum of three low-frequency cosines, quantised, no noise: neighbouring pels differ by a few levels
+// (8-bit).
 template <typename Pel>
 void fillSmooth(std::vector<Pel>& pels, int32_t width, int32_t height, int32_t stride, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  const double top = Pel(~Pel(0));
-  double fx[3], fy[3], phase[3];
-  for (int k = 0; k < 3; ++k) {
-    const double angle = uniform(random) * 2 * std::numbers::pi, period = 25.0 + 40.0 * uniform(random);
-    fx[k] = std::cos(angle) * 2 * std::numbers::pi / period;
-    fy[k] = std::sin(angle) * 2 * std::numbers::pi / period;
-    phase[k] = uniform(random) * 2 * std::numbers::pi;
-  }
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      double v = 0.0;
-      for (int k = 0; k < 3; ++k) v += std::cos(fx[k] * x + fy[k] * y + phase[k]);
-      pels[static_cast<size_t>(y) * stride + x] = static_cast<Pel>(std::lround(top * (0.5 + v / 6.2)));
-    }
-  }
+  tiledtest::fillSmooth(pels, width, height, stride, seed, tiledtest::SmoothStyle{25.0, 6.2, 0.0});
 }
 
 // ----------------------------------------------------------------------------------------------
@@ -187,10 +164,6 @@ TEST(DirectKernels, Hooked16AsksOncePerTileAndFallsBack) {
 // ----------------------------------------------------------------------------------------------
 // Samplings: a rectangle of the source's client coordinates, rotated, scaled, maybe mirrored.
 
-// Image-from-client transform of the test sources: a scale and a shift, so that client units
-// are not pels and a slip in the order of composition shows.
-const kmath_xformLinear kSourceXform{10.0, -5.0, 0.8, 0.0, 0.0, 0.8};
-
 struct Sampling {
   affineSampleParams params;
   kimg_window source;
@@ -208,18 +181,7 @@ affineSampleParams makeParams(uint32_t mode, double degrees, bool exactDiagonal,
     c = std::copysign(std::sqrt(0.5), c);
     s = std::copysign(std::sqrt(0.5), s);
   }
-  const double a = xform.e0;  // the test transforms scale x and y alike
-  const double flip = mirrored ? -1.0 : 1.0;
-  const double xSideX = lengthX * c / a, xSideY = lengthX * s / a;
-  const double ySideX = -lengthY * s * flip / a, ySideY = lengthY * c * flip / a;
-  const double centreX = (cx - xform.tx) / a, centreY = (cy - xform.ty) / a;
-  affineSampleParams params{};
-  params.affineRect = {
-      centreX - 0.5 * (xSideX + ySideX), centreY - 0.5 * (xSideY + ySideY), xSideX, ySideX, xSideY, ySideY};
-  params.sampleMode = mode;
-  params.xCount = std::max(1, static_cast<int32_t>(std::lround(lengthX / pitch)));
-  params.yCount = std::max(1, static_cast<int32_t>(std::lround(lengthY / pitch)));
-  return params;
+  return tiledtest::makeParamsCosSin(mode, c, s, pitch, mirrored, cx, cy, lengthX, lengthY, xform);
 }
 
 // Centre of destination pel (i, j) in source window pels, straight from the definition.
@@ -269,27 +231,6 @@ int32_t runLoop(Loop loop, uint32_t accumulate, const Sampling& s, const kimg_wi
     return KIP_ERR_INTERNAL;
   }
 }
-
-// A whole-destination store: xCount x yCount pels, stride xCount + 3 with guard pels that must
-// stay untouched.
-template <typename Pel>
-struct Destination {
-  static constexpr Pel kGuard = Pel(0xA5A5);
-  int32_t width, height, stride;
-  std::vector<Pel> pels;
-  Destination(int32_t w, int32_t h)
-      : width(w), height(h), stride(w + 3), pels(static_cast<size_t>(stride) * h, kGuard) {}
-  kimg_window window() { return makeWindow(pels.data(), sizeof(Pel), width, height, stride); }
-  Pel at(int32_t i, int32_t j) const { return pels[static_cast<size_t>(j) * stride + i]; }
-  bool guardsIntact() const {
-    for (int32_t j = 0; j < height; ++j) {
-      for (int32_t i = width; i < stride; ++i) {
-        if (at(i, j) != kGuard) return false;
-      }
-    }
-    return true;
-  }
-};
 
 // ----------------------------------------------------------------------------------------------
 // Against a float64 reference of the same interpolation.

@@ -26,16 +26,27 @@ inline kimg_window makeWindow(const void* pels, int32_t pelSize, int32_t width, 
   return window;
 }
 
+// How fillSmooth shapes its pels: the shortest cosine period in pels, the divisor that keeps the
+// summed cosines inside the pel range, and the width of the uniform noise added (0: none, and no
+// draw from the generator for it).
+struct SmoothStyle {
+  double minPeriod = 9.0;
+  double spread = 6.5;
+  double noise = 6.0;
+};
+
 // Sum of three low-frequency cosines plus a little noise, quantised: smooth enough that a position
 // slip shows as a small error, busy enough that every pel differs from its neighbours somewhere.
 template <typename Pel>
-void fillSmooth(std::vector<Pel>& pels, int32_t width, int32_t height, int32_t stride, uint32_t seed) {
+void fillSmooth(std::vector<Pel>& pels, int32_t width, int32_t height, int32_t stride, uint32_t seed,
+                const SmoothStyle& style = {}) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   const double top = Pel(~Pel(0));
   double fx[3], fy[3], phase[3];
   for (int k = 0; k < 3; ++k) {
-    const double angle = uniform(random) * 2 * std::numbers::pi, period = 9.0 + 40.0 * uniform(random);
+    const double angle = uniform(random) * 2 * std::numbers::pi,
+                 period = style.minPeriod + 40.0 * uniform(random);
     fx[k] = std::cos(angle) * 2 * std::numbers::pi / period;
     fy[k] = std::sin(angle) * 2 * std::numbers::pi / period;
     phase[k] = uniform(random) * 2 * std::numbers::pi;
@@ -44,7 +55,8 @@ void fillSmooth(std::vector<Pel>& pels, int32_t width, int32_t height, int32_t s
     for (int32_t x = 0; x < width; ++x) {
       double v = 0.0;
       for (int k = 0; k < 3; ++k) v += std::cos(fx[k] * x + fy[k] * y + phase[k]);
-      v = top * (0.5 + v / 6.5) + (uniform(random) - 0.5) * 6.0;
+      v = top * (0.5 + v / style.spread);
+      if (style.noise != 0.0) v += (uniform(random) - 0.5) * style.noise;
       pels[static_cast<size_t>(y) * stride + x] = static_cast<Pel>(std::clamp(std::lround(v), 0L, long(top)));
     }
   }
@@ -56,9 +68,10 @@ inline constexpr kmath_xformLinear kSourceXform{10.0, -5.0, 0.8, 0.0, 0.0, 0.8};
 
 // A rectangle of lengthX x lengthY source pels centred on pel-grid point (cx, cy), its x side at
 // `degrees`, sampled every pitch pels (mirrored: the y side turned the other way).
-inline affineSampleParams makeParams(uint32_t mode, double degrees, double pitch, bool mirrored, double cx, double cy,
-                                     double lengthX, double lengthY, const kmath_xformLinear& xform = kSourceXform) {
-  const double c = std::cos(degrees * std::numbers::pi / 180), s = std::sin(degrees * std::numbers::pi / 180);
+// The x side's direction is given as its cosine c and sine s.
+inline affineSampleParams makeParamsCosSin(uint32_t mode, double c, double s, double pitch, bool mirrored, double cx,
+                                           double cy, double lengthX, double lengthY,
+                                           const kmath_xformLinear& xform = kSourceXform) {
   const double a = xform.e0;  // the test transforms scale x and y alike
   const double flip = mirrored ? -1.0 : 1.0;
   const double xSideX = lengthX * c / a, xSideY = lengthX * s / a;
@@ -71,6 +84,13 @@ inline affineSampleParams makeParams(uint32_t mode, double degrees, double pitch
   params.xCount = std::max(1, static_cast<int32_t>(std::lround(lengthX / pitch)));
   params.yCount = std::max(1, static_cast<int32_t>(std::lround(lengthY / pitch)));
   return params;
+}
+
+// The same with the x side at `degrees`.
+inline affineSampleParams makeParams(uint32_t mode, double degrees, double pitch, bool mirrored, double cx, double cy,
+                                     double lengthX, double lengthY, const kmath_xformLinear& xform = kSourceXform) {
+  return makeParamsCosSin(mode, std::cos(degrees * std::numbers::pi / 180), std::sin(degrees * std::numbers::pi / 180),
+                          pitch, mirrored, cx, cy, lengthX, lengthY, xform);
 }
 
 // A destination of width x height pels, stride width + 3, filled with a guard value that the
