@@ -4,88 +4,16 @@
 #include <algorithm>
 
 #include "engine/bilinear_tile_kernels.hpp"
+#include "engine/direct_setup.hpp"
 #include "frame/fixed_point.hpp"
 #include "platform/image.hpp"
 #include "platform/math.hpp"
 
 namespace {
 
-struct BilinearSetup {
-  DirectSource<uint8_t> source;
-  int32_t columns, rows;      // samples across; rows of this window (a band's own rows)
-  int64_t bandStart;          // first destination row of the window within the whole destination
-  void* destination;          // first pel (or entry) of the whole destination
-  int32_t destinationStride;  // pels; 0 when accumulating
-  bool accumulate;
-};
-
 struct FixedStep {
   int32_t x, y;
 };
-
-int32_t prepare(uint32_t accumulate, const kimg_window* source, const kmath_xformLinear* sourceXform,
-                const kimg_window* destination, const affineSampleParams* params, int32_t tileRows,
-                BilinearSetup* setup) {
-  if (source == nullptr || sourceXform == nullptr || destination == nullptr || params == nullptr) {
-    return KIP_ERR_NULL_POINTER;
-  }
-  int32_t status = kimg_window_validate(source, 1);
-  if (status < 0) return status;
-  status = kimg_window_validate(destination, accumulate != 0 ? 4 : 1);
-  if (status < 0) return status;
-  if (params->xCount < 1 || params->yCount < 1) return KIP_ERR_NO_SAMPLES;
-  if (tileRows < 1 || destination->bandOffset > 0) return KIP_ERR_BAD_SIZE;
-
-  setup->accumulate = accumulate != 0;
-  setup->bandStart = -int64_t{destination->bandOffset};
-  setup->destination = destination->firstPel;
-  if (setup->accumulate) {
-    if (destination->width < params->xCount) return KIP_ERR_DEST_TOO_SMALL;
-    setup->columns = params->xCount;
-    setup->rows = params->yCount;
-    setup->destinationStride = 0;
-  } else {
-    setup->columns = destination->width;
-    setup->rows = destination->height;
-    setup->destinationStride = destination->stride;
-  }
-  if (setup->columns > 0 && setup->rows > 0 && (source->width < 1 || source->height < 1)) return KIP_ERR_BAD_SIZE;
-  setup->source = {static_cast<const uint8_t*>(source->firstPel), source->stride, source->width, source->height, 0, 0};
-  return 0;
-}
-
-int32_t mapPoint(const kmath_xformLinear& map, const kimg_window& source, double x, double y, kmath_vect* out) {
-  const kmath_vect in{x, y};
-  kmath_vect mapped{};
-  const int32_t status = kmath_xformLinear_mapPoint(&map, &in, &mapped);
-  if (status < 0) return status;
-  *out = {mapped.x - source.xOrigin, mapped.y - source.yOrigin};
-  return 0;
-}
-
-// Q0, and the steps Q1 - Q0 (one row down) and Q2 - Q0 (one column right), in source window pels.
-int32_t mapThreePoints(const kimg_window& source, const kmath_xformLinear& sourceXform,
-                       const affineSampleParams& params, kmath_vect* q0, kmath_vect* rowStep, kmath_vect* columnStep) {
-  kmath_xformLinear scale{};
-  int32_t status =
-      kmath_xformLinear_initMatrixTransElements(&scale, 1.0 / params.xCount, 0.0, 0.0, 1.0 / params.yCount, 0.0, 0.0);
-  if (status < 0) return status;
-  const kmath_xformLinear rect = kmath_shapeAffineRect_asXform(params.affineRect);
-  kmath_xformLinear rectFromDestination{};
-  status = kmath_xformLinear_initCompose(&rectFromDestination, &rect, &scale);
-  if (status < 0) return status;
-  kmath_xformLinear map{};
-  status = kmath_xformLinear_initCompose(&map, &sourceXform, &rectFromDestination);
-  if (status < 0) return status;
-  kmath_vect q1{}, q2{};
-  status = mapPoint(map, source, 0.5, 0.5, q0);
-  if (status >= 0) status = mapPoint(map, source, 0.5, 1.5, &q1);
-  if (status >= 0) status = mapPoint(map, source, 1.5, 0.5, &q2);
-  if (status < 0) return status;
-  *rowStep = {q1.x - q0->x, q1.y - q0->y};
-  *columnStep = {q2.x - q0->x, q2.y - q0->y};
-  return 0;
-}
 
 FixedStep add(FixedStep a, FixedStep b) { return {fixedWrapAdd(a.x, b.x), fixedWrapAdd(a.y, b.y)}; }
 FixedStep times(FixedStep step, int64_t count) {
@@ -96,12 +24,10 @@ FixedStep times(FixedStep step, int64_t count) {
 int32_t bilinearTiles(uint32_t accumulate, const kimg_window* sourceWindow, const kmath_xformLinear* sourceXform,
                       const kimg_window* destination, const affineSampleParams* params, int32_t tileRows,
                       DirectKernel<uint8_t> kernel) {
-  BilinearSetup setup{};
-  int32_t status = prepare(accumulate, sourceWindow, sourceXform, destination, params, tileRows, &setup);
+  DirectSetup<uint8_t> setup{};
+  int32_t status = directPrepare(accumulate, sourceWindow, sourceXform, destination, params, tileRows, &setup);
   if (status < 0) return status;
-  kmath_vect q0{}, row{}, column{};
-  status = mapThreePoints(*sourceWindow, *sourceXform, *params, &q0, &row, &column);
-  if (status < 0) return status;
+  const kmath_vect q0 = setup.origin, row = setup.rowStep, column = setup.columnStep;
 
   // Start half a pel up and left of the first centre, to the nearest 1/65536.
   FixedStep start{};

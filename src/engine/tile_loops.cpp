@@ -3,6 +3,7 @@
 // kernel's start: 16.16, 2.30 origins rebased per tile, and doubles.
 #include "engine/tile_loops.hpp"
 
+#include "engine/direct_setup.hpp"
 #include "platform/image.hpp"
 #include "platform/math.hpp"
 
@@ -11,88 +12,12 @@
 
 namespace {
 
-// What every loop needs before it computes positions.
-template <typename Pel>
-struct DirectSetup {
-  DirectSource<Pel> source;
-  bool accumulate;
-  int32_t columns, rows;                   // samples across, rows of this window (a band's own rows)
-  int64_t bandStart;                       // first destination row of the window within the whole destination
-  void* destination;                       // first pel (or entry) of the whole destination
-  int32_t destinationStride;               // pels; 0 when accumulating
-  kmath_vect origin, rowStep, columnStep;  // first sample centre, steps per row and per column
-};
-
-int32_t mapPoint(const kmath_xformLinear& map, const kimg_window& source, double x, double y, kmath_vect* out) {
-  const kmath_vect in{x, y};
-  kmath_vect mapped{};
-  const int32_t status = kmath_xformLinear_mapPoint(&map, &in, &mapped);
-  if (status < 0) return status;
-  *out = {mapped.x - source.xOrigin, mapped.y - source.yOrigin};
-  return 0;
-}
-
-// The first sample centre and the steps of one destination row and one destination column, in
-// source window pels: the centres of destination pels (0, 0), (0, 1) and (1, 0) under T o A o S.
-int32_t mapSteps(const kimg_window& source, const kmath_xformLinear& sourceXform, const affineSampleParams& params,
-                 kmath_vect* origin, kmath_vect* rowStep, kmath_vect* columnStep) {
-  kmath_xformLinear scale{};
-  int32_t status =
-      kmath_xformLinear_initMatrixTransElements(&scale, 1.0 / params.xCount, 0.0, 0.0, 1.0 / params.yCount, 0.0, 0.0);
-  if (status < 0) return status;
-  const kmath_xformLinear rect = kmath_shapeAffineRect_asXform(params.affineRect);
-  kmath_xformLinear rectFromDestination{};
-  status = kmath_xformLinear_initCompose(&rectFromDestination, &rect, &scale);
-  if (status < 0) return status;
-  kmath_xformLinear map{};
-  status = kmath_xformLinear_initCompose(&map, &sourceXform, &rectFromDestination);
-  if (status < 0) return status;
-
-  kmath_vect q0{}, qRow{}, qColumn{};
-  status = mapPoint(map, source, 0.5, 0.5, &q0);
-  if (status < 0) return status;
-  status = mapPoint(map, source, 0.5, 1.5, &qRow);
-  if (status < 0) return status;
-  status = mapPoint(map, source, 1.5, 0.5, &qColumn);
-  if (status < 0) return status;
-  *origin = q0;
-  *rowStep = {qRow.x - q0.x, qRow.y - q0.y};
-  *columnStep = {qColumn.x - q0.x, qColumn.y - q0.y};
-  return 0;
-}
-
 template <typename Pel, typename Kernel>
 int32_t prepare(uint32_t accumulate, const kimg_window* source, const kmath_xformLinear* sourceXform,
                 const kimg_window* destination, const affineSampleParams* params, int32_t tile, Kernel kernel,
                 DirectSetup<Pel>* setup) {
-  if (source == nullptr || sourceXform == nullptr || destination == nullptr || params == nullptr || kernel == nullptr) {
-    return KIP_ERR_NULL_POINTER;
-  }
-  int32_t status = kimg_window_validate(source, sizeof(Pel));
-  if (status < 0) return status;
-  status = kimg_window_validate(destination, accumulate != 0 ? 4 : static_cast<int32_t>(sizeof(Pel)));
-  if (status < 0) return status;
-  if (params->xCount < 1 || params->yCount < 1) return KIP_ERR_NO_SAMPLES;
-  if (tile < 1 || destination->bandOffset > 0) return KIP_ERR_BAD_SIZE;
-
-  setup->accumulate = accumulate != 0;
-  setup->bandStart = -int64_t{destination->bandOffset};
-  setup->destination = destination->firstPel;
-  if (setup->accumulate) {
-    if (destination->width < params->xCount) return KIP_ERR_DEST_TOO_SMALL;
-    setup->columns = params->xCount;
-    setup->rows = params->yCount;
-    setup->destinationStride = 0;
-  } else {
-    setup->columns = destination->width;
-    setup->rows = destination->height;
-    setup->destinationStride = destination->stride;
-  }
-  if (setup->columns > 0 && setup->rows > 0 && (source->width < 1 || source->height < 1)) {
-    return KIP_ERR_BAD_SIZE;  // nothing to sample from
-  }
-  setup->source = {static_cast<const Pel*>(source->firstPel), source->stride, source->width, source->height, 0, 0};
-  return mapSteps(*source, *sourceXform, *params, &setup->origin, &setup->rowStep, &setup->columnStep);
+  if (kernel == nullptr) return KIP_ERR_NULL_POINTER;
+  return directPrepare(accumulate, source, sourceXform, destination, params, tile, setup);
 }
 
 // One tile as the walk hands it out: its indices in the whole destination's tile grid, the first
