@@ -13,7 +13,6 @@ namespace {
 
 using namespace transformtest;
 
-constexpr kmath_xformLinear kIdentity{0, 0, 1, 0, 0, 1};
 // The source's client coordinates are half its pels, shifted; its pel grid starts at (-13, 7).
 constexpr kmath_xformLinear kSourceXform{4, -3, 2, 0, 0, 2};
 
@@ -47,24 +46,6 @@ struct Source {
 affineSampleParams around(uint32_t mode, double cx, double cy) {
   return turnedSampling(mode, 20, 1.1, false, 30, 24, cx, cy, kSourceXform);
 }
-
-std::vector<uint32_t> pelsOf(const kimg_image& image) {
-  std::vector<uint32_t> pels;
-  for (int32_t y = 0; y < image.height; ++y) {
-    for (int32_t x = 0; x < image.width; ++x) {
-      pels.push_back(image.pelSize == 1 ? stored<uint8_t>(image, x, y) : stored<uint16_t>(image, x, y));
-    }
-  }
-  return pels;
-}
-
-kmath_xformLinear destinationXform(const affineSampleParams& params) {
-  kmath_xformLinear xform{};
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&params, 0, &xform), 0);
-  return xform;
-}
-
-bool sameXform(const kmath_xformLinear& a, const kmath_xformLinear& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // ----------------------------------------------------------------------------------------------
 

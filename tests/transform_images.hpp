@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -130,5 +131,29 @@ double reference(const kimg_image& image, uint32_t mode, double x, double y, dou
 
 // Distance from a coordinate to the nearest pel border.
 inline double borderDistance(double v) { return std::fabs(v - std::round(v)); }
+
+constexpr kmath_xformLinear kIdentity{0, 0, 1, 0, 0, 1};
+
+// Every pel of an image, row after row, as 32-bit values.
+inline std::vector<uint32_t> pelsOf(const kimg_image& image) {
+  std::vector<uint32_t> pels;
+  for (int32_t y = 0; y < image.height; ++y) {
+    for (int32_t x = 0; x < image.width; ++x) {
+      pels.push_back(image.pelSize == 1 ? stored<uint8_t>(image, x, y) : stored<uint16_t>(image, x, y));
+    }
+  }
+  return pels;
+}
+
+inline bool sameXform(const kmath_xformLinear& a, const kmath_xformLinear& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The destination image-from-client transform that the sampling gives a destination.
+inline kmath_xformLinear destinationXform(const affineSampleParams& params) {
+  kmath_xformLinear xform{};
+  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&params, 0, &xform), 0);
+  return xform;
+}
 
 }  // namespace transformtest

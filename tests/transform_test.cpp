@@ -14,7 +14,6 @@ namespace {
 
 using namespace transformtest;
 
-constexpr kmath_xformLinear kIdentity{0, 0, 1, 0, 0, 1};
 
 template <class Pel>
 int32_t transform(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,
@@ -33,25 +32,6 @@ void fillPattern(kimg_image* image, uint32_t seed) {
   } else {
     kiptest::fillRandom16(image, seed);
   }
-}
-
-// Every pel of an image, row after row, as 32-bit values.
-std::vector<uint32_t> pelsOf(const kimg_image& image) {
-  std::vector<uint32_t> pels;
-  for (int32_t y = 0; y < image.height; ++y) {
-    for (int32_t x = 0; x < image.width; ++x) {
-      pels.push_back(image.pelSize == 1 ? stored<uint8_t>(image, x, y) : stored<uint16_t>(image, x, y));
-    }
-  }
-  return pels;
-}
-
-bool sameXform(const kmath_xformLinear& a, const kmath_xformLinear& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-kmath_xformLinear destinationXform(const affineSampleParams& params) {
-  kmath_xformLinear xform{};
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&params, 0, &xform), 0);
-  return xform;
 }
 
 // A 17 x 13 sampling of a 40 x 30 source: a bilinear turn by 25 degrees, or an exact quarter turn
