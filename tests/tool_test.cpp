@@ -1,6 +1,7 @@
 // The kip tool as a user runs it: the built binary on small PNG and TIFF files, checking the files
 // it writes pel by pel, what it prints, its one-line failures and its exit statuses.
 #include "tool_files.hpp"
+#include "support/turns.hpp"
 
 #include <gtest/gtest.h>
 
@@ -107,21 +108,6 @@ void expectOneLineFailure(const Outcome& run, int status, const std::string& mes
   EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
 }
 
-// Source (row, column) of destination pel (row i, column j) for each code, worked out from the
-// pictures of the turns; w x h is the source's width x height.
-std::pair<int, int> sourceOf(uint32_t code, int i, int j, int w, int h) {
-  switch (code) {
-    case 1: return {j, i};
-    case 90: return {j, w - 1 - i};
-    case 91: return {i, w - 1 - j};
-    case 180: return {h - 1 - i, w - 1 - j};
-    case 181: return {h - 1 - j, w - 1 - i};
-    case 270: return {h - 1 - j, i};
-    case 271: return {h - 1 - i, j};
-    default: return {i, j};
-  }
-}
-
 class ToolTurn : public ToolTest, public testing::WithParamInterface<std::tuple<FileKind, uint32_t>> {};
 
 // Every kind of file through every turn: the tool reads each layout, turns each channel and writes
@@ -143,7 +129,7 @@ TEST_P(ToolTurn, MatchesThePicture) {
   ASSERT_EQ(result.depth, source.depth);
   for (int i = 0; i < result.height; ++i) {
     for (int j = 0; j < result.width; ++j) {
-      const auto [row, column] = sourceOf(code, i, j, source.width, source.height);
+      const auto [row, column] = kiptest::turnSourceOf(code, i, j, source.width, source.height);
       for (int c = 0; c < source.channels; ++c) {
         ASSERT_EQ(result.at(j, i, c), source.at(column, row, c)) << "pel " << j << "," << i << " channel " << c;
       }

@@ -2,6 +2,7 @@
 // destination, in-place use, refusals, and every Highway target against the portable steps.
 #include "transform/aligned_ops.hpp"
 #include "transform/transform.hpp"
+#include "support/turns.hpp"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
@@ -17,21 +18,6 @@ namespace {
 constexpr uint32_t kCodes[] = {0, 1, 90, 91, 180, 181, 270, 271, 45};
 
 bool exchangesSides(uint32_t code) { return code == 1 || code == 90 || code == 181 || code == 270; }
-
-// Source (row, column) of destination pel (row i, column j), worked out by hand from the pictures
-// of each turn, independently of the library's step table. w x h is the source's width x height.
-std::pair<int, int> sourceOf(uint32_t code, int i, int j, int w, int h) {
-  switch (code) {
-    case 1: return {j, i};
-    case 90: return {j, w - 1 - i};
-    case 91: return {i, w - 1 - j};
-    case 180: return {h - 1 - i, w - 1 - j};
-    case 181: return {h - 1 - j, w - 1 - i};
-    case 270: return {h - 1 - j, i};
-    case 271: return {h - 1 - i, j};
-    default: return {i, j};
-  }
-}
 
 // Pels in a buffer with room around a window: stride beyond the width and a tail after the last
 // row, all filled with random values, so that a write outside the window shows.
@@ -61,7 +47,7 @@ template <typename Pel>
 std::vector<Pel> expectedAfter(Plane<Pel> source, Plane<Pel> destination, uint32_t code) {
   for (int i = 0; i < destination.height; ++i) {
     for (int j = 0; j < destination.width; ++j) {
-      const auto [r, c] = sourceOf(code, i, j, source.width, source.height);
+      const auto [r, c] = kiptest::turnSourceOf(code, i, j, source.width, source.height);
       destination.at(i, j) = source.at(r, c);
     }
   }
