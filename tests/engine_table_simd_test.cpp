@@ -471,4 +471,29 @@ TEST(DriverRefusals, ProcessorQueryAndMode) {
   EXPECT_EQ(both(params), 0);
 }
 
+// The drivers allocate one block per call (the tiles' source boxes); its failure is returned,
+// nothing leaks and nothing is written.
+TEST(DriverRefusals, AllocationFailureIsReturned) {
+  const Noise image(200, 180, 4);
+  const kimg_window source = image.window();
+  const Geometry g{20, 1.0, false, 120, 100, 100.2, 90.3};
+  Cache cache;
+  Sampling sampling(cache, source, g, 3, false);
+  ASSERT_TRUE(sampling.general());
+  ASSERT_EQ(cubicWeightTable_ensure(), 0);  // built once per process, outside the sweep
+  const affineSampleParams params = g.params(3);
+  const auto* first = image.pels.data();
+  const uint8_t* last = first + image.pels.size() - 1;
+  std::vector<uint8_t> pels(size_t(g.xCount) * g.yCount);
+  const int allocations = kiptest::sweepAllocationFailures(
+      [&] {
+        std::fill(pels.begin(), pels.end(), uint8_t{77});
+        return affineTile_tableStore8(0, &params, &cache.get()->sampleTable8, first, last, pels.data());
+      },
+      [&] {
+        EXPECT_TRUE(std::all_of(pels.begin(), pels.end(), [](uint8_t p) { return p == 77; }));
+      });
+  EXPECT_EQ(allocations, 1);
+}
+
 }  // namespace

@@ -11,8 +11,11 @@
 #include <cassert>
 
 #include "engine/cubic_weight_table.hpp"
+#include "engine/table_source_box.hpp"
 #include "engine/table_walk.hpp"
+#include "frame/cleanup_list.hpp"
 #include "frame/processor_test.hpp"
+#include "platform/memory.hpp"
 
 namespace kip {
 HWY_EXPORT(TableSimdTiles8);
@@ -36,8 +39,18 @@ int32_t tableSimd(uint32_t accumulate, const affineSampleParams* params, const s
   if (status >= 0) status = cubicWeightTable_getWeights(cubicWeightTable_get(), &weights);
   if (status < 0) return status;
 
+  // One block for every tile's box, made before the walk: the tiles themselves allocate nothing.
+  CleanupList cleanup;
+  void* scratch = nullptr;
+  const size_t capacity = TableSourceBox::capacityFor(table->header);
+  if (capacity > 0) {
+    status = ksys_memory_alloc_internal(capacity, &scratch);
+    if (status < 0) return cleanup.finish(status);
+    cleanup.addMemory(&scratch);
+  }
   const tableWalkSetup setup{accumulate, mode, table, weights, sourceLast - sourceFirst, destination};
-  return HWY_DYNAMIC_DISPATCH(kip::TableSimdTiles8)(&setup, sourceFirst);
+  status = HWY_DYNAMIC_DISPATCH(kip::TableSimdTiles8)(&setup, sourceFirst, static_cast<uint8_t*>(scratch), capacity);
+  return cleanup.finish(status);
 }
 
 }  // namespace

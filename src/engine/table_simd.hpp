@@ -17,12 +17,14 @@
 
 #include "cache/sample_table.hpp"
 
-// What a driver hands a line kernel for one destination row of one tile.
+// What a driver hands a line kernel for one destination row of one tile. The first pass reads
+// pels at offsets from `source` (the source's first pel, or the drivers' copy of a tile's pels),
+// neighbours along the axes header majorStep and minorStep apart.
 struct simdLineParams {
-  const uint8_t* source;   // the source's first pel
-  ptrdiff_t sourceOffset;  // pel offset of the first first-pass value's reference pel (in mode 3
-                           // one majorStep before the line's first position)
-  ptrdiff_t lastOffset;    // pel offset of the source's last pel: no read goes past it
+  const uint8_t* source;   // the pels the first pass reads
+  ptrdiff_t sourceOffset;  // offset of the first first-pass value's reference pel (in mode 3 the
+                           // value one majorStep before the line's first position)
+  ptrdiff_t lastOffset;    // offset of the last readable pel: no read goes past it
   const int16_t* weights;  // the cubic weight array (mode 3)
   void* destination;       // the row's first pel, or its first 32-bit entry when accumulating
   int32_t minor;           // 16.16 minor accumulator of the first first-pass value
@@ -38,7 +40,9 @@ struct simdLineParams {
 // x stride + width - 1), and the destination's first pel or the projection vector's first entry.
 // A failing processor query or weight table is returned unchanged; a processor without SIMD
 // declines with KIP_ERR_NOT_AVAILABLE (the caller then runs the portable process), a mode other
-// than 2 and 3 gives KIP_ERR_MODE_UNSUPPORTED.
+// than 2 and 3 gives KIP_ERR_MODE_UNSUPPORTED. Each call allocates one block before its walk,
+// for the copies of the tiles' source pels; KIP_ERR_OUT_OF_MEMORY when that fails. Nothing is
+// written before these tests pass.
 int32_t affineTile_tableStore8(uint32_t accumulate, const affineSampleParams* params, const sampleTable* table,
                                const uint8_t* sourceFirst, const uint8_t* sourceLast, void* destination);
 int32_t affineTile_tableAccumulate8(uint32_t accumulate, const affineSampleParams* params, const sampleTable* table,
