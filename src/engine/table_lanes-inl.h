@@ -161,7 +161,7 @@ HWY_INLINE void RunPass(const Pass& pass, int32_t count) {
 // Emits a block held in a vector: all of it, or its first n lanes through a scratch copy.
 template <class D, class Emit>
 HWY_INLINE void EmitBlock(D d, hn::VFromD<D> values, int32_t k0, int32_t n, const Emit& emitOne) {
-  HWY_ALIGN hn::TFromD<D> scratch[HWY_MAX_BYTES / sizeof(hn::TFromD<D>)];
+  HWY_ALIGN hn::TFromD<D> scratch[HWY_MAX_BYTES / sizeof(hn::TFromD<D>)] = {};
   hn::Store(values, d, scratch);
   for (int32_t j = 0; j < n; ++j) emitOne(k0 + j, scratch[j]);
 }
