@@ -183,6 +183,8 @@ struct FirstPassStaged : FirstPassBase<kCubic> {
   int32_t Lanes() const { return static_cast<int32_t>(hn::Lanes(DU())); }
 
   bool Block(int32_t k0, int32_t n) const {
+    // Staging pays for its copies only over 8 lanes or more; narrower vectors go value by value.
+    if (Lanes() < 8) return false;
     const DI di;
     const DU du;
     const auto u = [](int64_t v) { return static_cast<uint32_t>(static_cast<uint64_t>(v)); };
