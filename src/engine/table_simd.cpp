@@ -34,12 +34,8 @@ int32_t tableSimd(uint32_t accumulate, const affineSampleParams* params, const s
   if (status != 0) return status;
   const uint32_t mode = params->sampleMode;
   if (mode != KIP_SAMPLE_LINEAR2 && mode != KIP_SAMPLE_CUBIC2) return KIP_ERR_MODE_UNSUPPORTED;
-  const int16_t* weights = nullptr;
-  status = cubicWeightTable_ensure();
-  if (status >= 0) status = cubicWeightTable_getWeights(cubicWeightTable_get(), &weights);
-  if (status < 0) return status;
-
-  // One block for every tile's box, made before the walk: the tiles themselves allocate nothing.
+  // One block for every tile's box, made before the walk (the tiles themselves allocate
+  // nothing) and before the weight table, which stays once built: a failure here leaves nothing.
   CleanupList cleanup;
   void* scratch = nullptr;
   const size_t capacity = TableSourceBox::capacityFor(table->header);
@@ -48,6 +44,11 @@ int32_t tableSimd(uint32_t accumulate, const affineSampleParams* params, const s
     if (status < 0) return cleanup.finish(status);
     cleanup.addMemory(&scratch);
   }
+  const int16_t* weights = nullptr;
+  status = cubicWeightTable_ensure();
+  if (status >= 0) status = cubicWeightTable_getWeights(cubicWeightTable_get(), &weights);
+  if (status < 0) return cleanup.finish(status);
+
   const tableWalkSetup setup{accumulate, mode, table, weights, sourceLast - sourceFirst, destination};
   status = HWY_DYNAMIC_DISPATCH(kip::TableSimdTiles8)(&setup, sourceFirst, static_cast<uint8_t*>(scratch), capacity);
   return cleanup.finish(status);
