@@ -8,6 +8,14 @@
 // is the portable walk with a plain line kernel here that rounds that way, which the drivers must
 // equal everywhere; against the portable path itself the pels that differ are counted and each may
 // differ by one level at most.
+#include "cache/cache.hpp"
+#include "engine/cubic_weight_table.hpp"
+#include "engine/line_kernels.hpp"
+#include "engine/optimized_process.hpp"
+#include "engine/table_core.hpp"
+#include "engine/table_simd.hpp"
+#include "support/support.hpp"
+
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -20,13 +28,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include "cache/cache.hpp"
-#include "engine/cubic_weight_table.hpp"
-#include "engine/line_kernels.hpp"
-#include "engine/table_core.hpp"
-#include "engine/table_simd.hpp"
-#include "support/support.hpp"
 
 namespace {
 
@@ -494,6 +495,39 @@ TEST(DriverRefusals, AllocationFailureIsReturned) {
         EXPECT_TRUE(std::all_of(pels.begin(), pels.end(), [](uint8_t p) { return p == 77; }));
       });
   EXPECT_EQ(allocations, 1);
+}
+
+// The optimized process hands the two-pass modes to the drivers, and declines what they do not
+// expect, so that the portable path reports it.
+TEST(OptimizedProcess, TwoPassModesReachTheDrivers) {
+  const Noise image(120, 100, 6);
+  const kimg_window source = image.window();
+  const kmath_xformLinear identity{0, 0, 1, 0, 0, 1};
+  const Geometry g{-35, 0.9, true, 70, 50, 60.3, 50.2};
+  const auto* first = image.pels.data();
+  const uint8_t* last = first + image.pels.size() - 1;
+  for (uint32_t mode : {2u, 3u}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    Cache cache;
+    Sampling sampling(cache, source, g, mode, false);
+    ASSERT_TRUE(sampling.general());
+    const affineSampleParams params = g.params(mode);
+    std::vector<uint8_t> driver(size_t(g.xCount) * g.yCount), optimized(driver.size(), 1);
+    ASSERT_EQ(affineTile_tableStore8(0, &params, &cache.get()->sampleTable8, first, last, driver.data()), 0);
+    kimg_window destination{};
+    destination.width = g.xCount, destination.height = g.yCount, destination.stride = g.xCount;
+    destination.pelSize = 1, destination.firstPel = optimized.data();
+    ASSERT_EQ(affineProcess_optimized8(0, &source, &identity, &destination, &params, cache.get()), 0);
+    EXPECT_EQ(optimized, driver);
+
+    kimg_window otherStride = destination;
+    otherStride.stride += 1;
+    EXPECT_EQ(affineProcess_optimized8(0, &source, &identity, &otherStride, &params, cache.get()),
+              KIP_ERR_NOT_AVAILABLE);
+    kimg_window band = destination;
+    band.bandOffset = -10;
+    EXPECT_EQ(affineProcess_optimized8(0, &source, &identity, &band, &params, cache.get()), KIP_ERR_NOT_AVAILABLE);
+  }
 }
 
 }  // namespace
