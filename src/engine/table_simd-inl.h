@@ -40,6 +40,7 @@
 #include "cache/sample_table.hpp"
 #include "engine/table_first_pass-inl.h"
 #include "engine/table_lanes-inl.h"
+#include "engine/table_next_tile.hpp"
 #include "engine/table_second_pass-inl.h"
 #include "engine/table_simd.hpp"
 #include "engine/table_source_box.hpp"
@@ -129,8 +130,10 @@ int32_t TableSimdTiles8(const tableWalkSetup* setup, const uint8_t* source, uint
   const bool cubic = setup->sampleMode == KIP_SAMPLE_CUBIC2, accumulate = setup->accumulate != 0;
   const int32_t sampleBytes = accumulate ? 4 : 1;
   TableSourceBox box(header, cubic, setup->table->sourceStride, source, setup->lastOffset, scratch, capacity);
+  TableNextTile nextTile(header, setup->table->destinationStride, accumulate);
   const table_simd::LineSteps steps(header);
   return tableWalk(*setup, source, [&](const tableRow& row) HWY_ATTR {
+    nextTile.row(row);
     const tableSourceView view = box.view(row);
     kernelHeader.majorStep = view.majorStep;
     kernelHeader.minorStep = view.minorStep;
