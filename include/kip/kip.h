@@ -429,7 +429,9 @@ KIP_API int32_t kip_affineTransform_setup(void);
  * positions over other tiles: on smooth images one or two pels in a hundred differ, by one level;
  * on noise-like detail, where a pel's neighbours differ by most of the range, more pels differ, by
  * up to three levels. With nearest sampling and a count above 1024 a sample on a pel border can
- * take the neighbouring pel, for the same reason. Either way the results do not depend on the
+ * take the neighbouring pel, for the same reason. Its 8-bit two-pass cubic sampling rounds the
+ * values of its first pass down where the portable code rounds toward zero: beside a sharp
+ * dark-to-bright edge a pel can be one level apart. Either way the results do not depend on the
  * instruction set or the number of threads.
  *
  * Cache: the address of a handle from kip_affineSampleCache_construct, or null for none.
