@@ -1,5 +1,6 @@
 # make test  - install what is missing, then build and run the whole suite in release and under
 #              AddressSanitizer + UndefinedBehaviorSanitizer.
+# make demo  - install what is missing, build the kip tool in release and run 'kip demo out/demo'.
 # make bench - install what is missing (OpenCV included), build in release, run both benchmarks.
 # make fuzz  - install clang and libFuzzer, build the fuzz targets (ASan + UBSan), run each over its
 #              seeds, then fuzz each for FUZZ_SECONDS (FUZZ_TARGETS picks some: geometry ...).
@@ -7,7 +8,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
-.PHONY: test test-release test-asan bench fuzz bootstrap clean
+.PHONY: test test-release test-asan demo bench fuzz bootstrap clean
 
 test: bootstrap test-release test-asan
 
@@ -23,6 +24,11 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+demo: bootstrap
+	cmake --preset release -DKIP_BUILD_BENCH=OFF
+	cmake --build --preset release -j $(JOBS) --target kip_tool
+	build/release/tools/kip/kip demo out/demo
 
 bench:
 	@scripts/bootstrap --bench

@@ -238,6 +238,97 @@ TEST_F(ToolTest, SumsOfRowsAndColumns) {
   EXPECT_EQ(slurp(path("sums.csv")), expectedSums(gray, true, "index,sum"));
 }
 
+// The profile of 'kip project' with nearest samples, worked out here sample by sample: rectangle
+// origin O, x side X and y side Y (none of the positions lands near a pel edge). With clipping,
+// samples outside count 0, the coverage is 255 per inside sample and the mean divides by it.
+std::string expectedProfile(const Raster& r, double ox, double oy, bool clip) {
+  constexpr int kN = 6, kM = 4;
+  std::string text = clip ? "index,sum,coverage,mean,valid\n" : "index,sum\n";
+  std::vector<uint32_t> sums(kN, 0), cover(kN, 0);
+  for (int c = 0; c < kN; ++c) {
+    for (int k = 0; k < kM; ++k) {
+      const double x = ox + 12 * (c + 0.5) / kN - 2 * (k + 0.5) / kM, y = oy + 3 * (c + 0.5) / kN + 8 * (k + 0.5) / kM;
+      if (x < 0 || y < 0 || x >= r.width || y >= r.height) continue;
+      sums[c] += r.at(static_cast<int>(x), static_cast<int>(y), 0);
+      cover[c] += 255;
+    }
+  }
+  int first = kN, last = -1;
+  for (int c = 0; c < kN; ++c) {
+    if (cover[c] != 0) first = std::min(first, c), last = std::max(last, c);
+  }
+  for (int c = 0; c < kN; ++c) {
+    text += std::to_string(c) + "," + std::to_string(sums[c]);
+    if (clip) {
+      const double q = cover[c] * (1.0 / 255);
+      const bool valid = c >= first && c <= last;
+      text += "," + std::to_string(cover[c]) + "," +
+              (valid ? std::to_string(cover[c] ? static_cast<uint32_t>(sums[c] / q + 0.5) : 0u) : std::string()) +
+              (valid ? ",1" : ",0");
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string rectArgument(double ox, double oy) {
+  std::ostringstream text;
+  text << "--rect " << ox << "," << oy << "," << ox + 12 << "," << oy + 3 << "," << ox - 2 << "," << oy + 8;
+  return text.str();
+}
+
+class ToolProject : public ToolTest, public testing::WithParamInterface<FileKind> {};
+
+TEST_P(ToolProject, ProfileOfNearestSamples) {
+  const FileKind& kind = GetParam();
+  const std::string in = std::string("in") + kind.extension;
+  const Raster source = tooltest::randomRaster(20, 16, 1, kind.depth, 11);
+  write(in, source, &kind);
+
+  const Outcome inside = run("project " + in + " " + rectArgument(2.3, 3.1) + " --size 6,4 --mode nearest");
+  EXPECT_EQ(inside.status, 0) << inside.err;
+  EXPECT_EQ(inside.out, expectedProfile(source, 2.3, 3.1, false));
+
+  // Past the left edge: refused without --clip, counted with it.
+  const std::string outside = "project " + in + " " + rectArgument(-6.7, 3.1) + " --size 6,4 --mode nearest";
+  expectOneLineFailure(run(outside), 1, "reaches outside " + in);
+  const Outcome clipped = run(outside + " --clip --norm --csv profile.csv");
+  EXPECT_EQ(clipped.status, 0) << clipped.err;
+  EXPECT_EQ(clipped.out, "");
+  EXPECT_EQ(slurp(path("profile.csv")), expectedProfile(source, -6.7, 3.1, true));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ToolProject, testing::Values(kKinds[0], kKinds[1], kKinds[5]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Means without clipping divide by the samples of an entry; colour gets a column a channel; the
+// plot is a PNG of the default size.
+TEST_F(ToolTest, ProjectMeansColoursAndPlot) {
+  const Raster rgb = tooltest::randomRaster(24, 20, 3, 8, 12);
+  write("rgb.png", rgb);
+  const Outcome run1 = run("project rgb.png --rect 3,2,21,5,1,17 --size 5,2 --norm --plot plot.png");
+  ASSERT_EQ(run1.status, 0) << run1.err;
+  std::istringstream lines(run1.out);
+  std::string header, line;
+  std::getline(lines, header);
+  EXPECT_EQ(header, "index,sum_red,sum_green,sum_blue,mean_red,mean_green,mean_blue,valid");
+  int count = 0;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::stringstream cellStream(line);
+    for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 8u) << line;
+    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(std::stod(cells[4 + c]), std::stod(cells[1 + c]) / 2) << line;
+    EXPECT_EQ(cells[7], "1");
+    ++count;
+  }
+  EXPECT_EQ(count, 5);
+  const Raster plot = read("plot.png");
+  EXPECT_EQ(plot.width, 1200);
+  EXPECT_EQ(plot.height, 480);
+  EXPECT_EQ(files(), (std::set<std::string>{"rgb.png", "plot.png"}));
+}
+
 TEST_F(ToolTest, InfoGoesOnPastABadFile) {
   write("a.png", tooltest::randomRaster(2, 2, 1, 8, 1));
   const Outcome info = run("info a.png missing.png a.png");
@@ -249,7 +340,8 @@ TEST_F(ToolTest, InfoGoesOnPastABadFile) {
 TEST_F(ToolTest, HelpListsEveryCommand) {
   const Outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* name : {"info IN", "sums IN", "turn IN OUT --code CODE"}) {
+  for (const char* name : {"info IN", "sums IN", "turn IN OUT --code CODE", "warp IN OUT --rect OX,OY,XX,XY,YX,YY --size W,H",
+                           "rotate IN OUT --angle DEG", "demo [DIR]", "project IN --rect OX,OY,XX,XY,YX,YY --size N,M"}) {
     EXPECT_NE(help.out.find(name), std::string::npos) << name;
   }
   const Outcome turn = run("turn --help");
@@ -309,6 +401,158 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"sums in.png --rows --columns", 2, "exclude each other"},
                     FailureCase{"sums in.png --rows=yes", 2, "--rows takes no value"},
                     FailureCase{"sums in.png --bogus", 2, "kip sums has no option --bogus"},
-                    FailureCase{"sums in16.tif", 1, "16-bit samples"}));
+                    FailureCase{"sums in16.tif", 1, "16-bit samples"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,0,3", 2, "needs --size W,H"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,0,x --size 4,3", 2, "'x' is not a finite number"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,8,0 --size 4,3", 2, "has no area"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,0,3 --size 0,3", 2, "--size width '0'"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,0,3 --size 4,3 --mode cubic", 2, "not a sample mode"},
+                    FailureCase{"warp in.png out.png --rect 0,0,4,0,0,3 --size 4,3 --mask m.png", 2, "--mask needs --clip"},
+                    FailureCase{"warp in.png out.png --rect -1,0,3,0,-1,3 --size 4,3", 1,
+                                "the sampling reaches outside in.png (4 x 3 pels). Give --clip"},
+                    FailureCase{"warp in16.tif out.png --rect 50,50,54,50,50,53 --size 4,3 --clip", 1,
+                                "touches no pel of in16.tif"},
+                    FailureCase{"rotate in.png out.png", 2, "needs --angle DEG"},
+                    FailureCase{"rotate in.png out.png --angle=-30 --scale 0", 2, "--scale '0' is not above 0"},
+                    FailureCase{"rotate in.png out.png --angle 30 --scale 1e7 --clip", 2, "more than 1000000 pels"},
+                    FailureCase{"rotate in.png out.png --angle 30 --scale 1e-6", 2, "less than one pel"},
+                    FailureCase{"rotate in.png out.png --angle 45 --mode cubic2", 1, "too small to turn"},
+                    FailureCase{"demo a b", 2, "too many file names"},
+                    FailureCase{"demo in.png", 1, "cannot make the folder in.png"},
+                    FailureCase{"project in.png --rect 0,0,4,0,0,3", 2, "needs --size"},
+                    FailureCase{"project in.png --rect 0,0,4,0,0,3 --size 4,3 --plot p.jpg", 2, "not a .png name"},
+                    FailureCase{"project in.png --rect 30,0,33,0,30,3 --size 4,3 --clip", 1, "lies wholly outside"},
+                    FailureCase{"project in16.tif --rect 0,0,4,0,0,3 --size 4,3 --mode cubic2", 1,
+                                "nearest or bilinear"}));
+
+// ----------------------------------------------------------------------------------------------
+// warp, rotate and demo
+
+// A whole-pel rectangle is an exact copy of those pels, in every kind of file; reaching past the
+// left edge with --clip gives 0 there and a mask of 0 there and 255 elsewhere.
+class ToolWarp : public ToolTest, public testing::WithParamInterface<FileKind> {};
+
+TEST_P(ToolWarp, WholePelRectanglesCopyAndClip) {
+  const FileKind& kind = GetParam();
+  const std::string in = std::string("in") + kind.extension, out = std::string("out") + kind.extension;
+  const Raster source = tooltest::randomRaster(20, 18, kind.channels, kind.depth, 4);
+  write(in, source, &kind);
+
+  Outcome warp = run("warp " + in + " " + out + " --rect 3,2,13,2,3,9 --size 10,7 --mode cubic2");
+  ASSERT_EQ(warp.status, 0) << warp.err;
+  EXPECT_EQ(warp.out + warp.err, "");
+  Raster result = read(out);
+  ASSERT_EQ(result.width, 10);
+  ASSERT_EQ(result.height, 7);
+  ASSERT_EQ(result.channels, source.channels);
+  ASSERT_EQ(result.depth, source.depth);
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 10; ++x) {
+      for (int c = 0; c < source.channels; ++c) ASSERT_EQ(result.at(x, y, c), source.at(x + 3, y + 2, c));
+    }
+  }
+
+  warp = run("warp " + in + " " + out + " --rect -5,0,7,0,-5,10 --size 12,10 --mode nearest --clip --mask mask.png");
+  ASSERT_EQ(warp.status, 0) << warp.err;
+  result = read(out);
+  const Raster mask = read("mask.png");
+  ASSERT_EQ(result.width, 12);
+  ASSERT_EQ(mask.width, 12);
+  ASSERT_EQ(mask.height, 10);
+  ASSERT_EQ(mask.channels, 1);
+  ASSERT_EQ(mask.depth, 8);
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 12; ++x) {
+      EXPECT_EQ(mask.at(x, y, 0), x < 5 ? 0 : 255);
+      for (int c = 0; c < source.channels; ++c) {
+        ASSERT_EQ(result.at(x, y, c), x < 5 ? 0 : source.at(x - 5, y, c)) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_EQ(files(), (std::set<std::string>{in, out, "mask.png"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ToolWarp, testing::Values(kKinds[0], kKinds[1], kKinds[3], kKinds[6]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Colour is resampled channel by channel: each channel of a turned RGB file is the turned gray file
+// of that channel.
+TEST_F(ToolTest, WarpWorksChannelByChannel) {
+  const Raster rgb = tooltest::randomRaster(24, 20, 3, 16, 8);
+  write("rgb.png", rgb);
+  const std::string geometry = " --rect 4.5,2.25,20,7,1,15.5 --size 13,11 --mode bilinear";
+  ASSERT_EQ(run("warp rgb.png out.png" + geometry).status, 0);
+  const Raster out = read("out.png");
+  for (int c = 0; c < 3; ++c) {
+    Raster plane{24, 20, 1, 16, {}};
+    for (int i = 0; i < 24 * 20; ++i) plane.samples.push_back(rgb.samples[size_t(i) * 3 + c]);
+    write("plane.png", plane);
+    ASSERT_EQ(run("warp plane.png plane-out.png" + geometry).status, 0);
+    const Raster planeOut = read("plane-out.png");
+    for (int i = 0; i < 13 * 11; ++i) ASSERT_EQ(out.samples[size_t(i) * 3 + c], planeOut.samples[i]) << c << " " << i;
+  }
+}
+
+// Quarter and half turns are exact copies, the same as 'kip turn', in any mode.
+TEST_F(ToolTest, RotateByQuarterTurnsIsTurn) {
+  write("in.png", tooltest::randomRaster(20, 13, 2, 8, 5));
+  for (auto [angle, code] : {std::pair{"90", "90"}, {"-90", "270"}, {"180", "180"}, {"450", "90"}}) {
+    ASSERT_EQ(run(std::string("turn in.png turned.png --code ") + code).status, 0);
+    for (const char* mode : {"nearest", "cubic2"}) {
+      const Outcome rotate = run(std::string("rotate in.png rotated.png --mode ") + mode + " --angle " + angle);
+      ASSERT_EQ(rotate.status, 0) << rotate.err;
+      EXPECT_EQ(read("rotated.png"), read("turned.png")) << angle << " " << mode;
+    }
+  }
+}
+
+// The output's size: the whole turned image with --clip (scaled), the largest part inside without,
+// where a flat image stays flat and no pel from outside blends in.
+TEST_F(ToolTest, RotateSizesAndEdges) {
+  Raster flat{40, 30, 1, 8, std::vector<uint16_t>(40 * 30, 200)};
+  write("flat.png", flat);
+  ASSERT_EQ(run("rotate flat.png whole.png --angle 30 --clip").status, 0);
+  ASSERT_EQ(run("rotate flat.png double.png --angle 30 --clip --scale 2").status, 0);
+  ASSERT_EQ(run("rotate flat.png inside.png --angle 30").status, 0);
+  const Raster whole = read("whole.png"), twice = read("double.png"), inside = read("inside.png");
+  // 40 x 30 turned by 30 degrees spans 40 cos + 30 sin = 49.6 by 40 sin + 30 cos = 46.0 pels.
+  EXPECT_EQ(std::pair(whole.width, whole.height), std::pair(50, 46));
+  EXPECT_EQ(std::pair(twice.width, twice.height), std::pair(100, 92));
+  EXPECT_EQ(whole.at(0, 0, 0), 0);
+  EXPECT_EQ(whole.at(25, 23, 0), 200);
+  EXPECT_GT(inside.width * inside.height, 40 * 30 / 3);
+  EXPECT_LT(inside.width, 40);
+  EXPECT_EQ(inside.samples, std::vector<uint16_t>(size_t(inside.width) * inside.height, 200));
+}
+
+TEST_F(ToolTest, DemoWritesEveryPictureAndAPage) {
+  const Outcome demo = run("demo results");
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  EXPECT_EQ(demo.err, "");
+  EXPECT_NE(demo.out.find("index.html in results/"), std::string::npos) << demo.out;
+  EXPECT_NE(demo.out.find("Open results/index.html"), std::string::npos) << demo.out;
+
+  const std::string page = slurp(path("results/index.html"));
+  std::set<std::string> shown;
+  for (size_t at = page.find("src=\""); at != std::string::npos; at = page.find("src=\"", at + 1)) {
+    shown.insert(page.substr(at + 5, page.find('"', at + 5) - at - 5));
+  }
+  std::set<std::string> written;
+  for (const auto& entry : fs::directory_iterator(path("results"))) written.insert(entry.path().filename().string());
+  written.erase("index.html");
+  EXPECT_EQ(shown, written);  // every picture shown, and nothing else (no temporary file) left
+  EXPECT_GE(written.size(), 14u);
+  for (const char* name : {"rotate-nearest.png", "rotate-cubic2.png", "zoom-linear2.png", "turn-90.png", "mirror.png",
+                           "clipped.png", "clipped-mask.png", "rotate16-bilinear.png"}) {
+    EXPECT_EQ(written.count(name), 1u) << name;
+  }
+  EXPECT_EQ(read("results/chart16.png").depth, 16);
+  const Raster chart = read("results/chart8.png"), turned = read("results/turn-90.png");
+  EXPECT_EQ(std::pair(turned.width, turned.height), std::pair(chart.height, chart.width));
+  const Raster mask = read("results/clipped-mask.png");
+  EXPECT_EQ(mask.depth, 8);
+  EXPECT_EQ(*std::max_element(mask.samples.begin(), mask.samples.end()), 255);
+  EXPECT_EQ(*std::min_element(mask.samples.begin(), mask.samples.end()), 0);
+}
 
 }  // namespace

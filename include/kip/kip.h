@@ -403,6 +403,164 @@ KIP_API int32_t kip_affineSampleCache_destruct(affineSampleCache** handle);
  * sampling. Optional; safe from any thread. */
 KIP_API int32_t kip_affineTransform_setup(void);
 
+/* ---------------------------------------------------------------------------------------------
+ * Affine transforms: the source sampled under the sample parameters into a destination image of
+ * xCount x yCount pels.
+ *
+ * Conventions. Destination pel (i, j) is the sample at the rectangle's point ((i + 0.5) / xCount,
+ * (j + 0.5) / yCount), taken to the source's pel grid by the source's image-from-client
+ * transform. In the source's pel grid, pel (x, y) covers [x, x + 1) x [y, y + 1) and its value
+ * stands at its centre (x + 0.5, y + 0.5): nearest sampling takes the pel that holds the point,
+ * the interpolating modes weigh the pels whose centres surround it. Afterwards the destination's
+ * image-from-client transform maps the rectangle onto its pels (0, 0) to (xCount, yCount), so
+ * that every destination pel lies, in client coordinates, where it was sampled.
+ *
+ * Destination. An unbound destination receives new storage of xCount x yCount pels at origin
+ * (0, 0). A bound one must have 1-byte pels (2-byte for the 16-bit functions), else the call is
+ * refused with KIP_ERR_PEL_SIZE; when it is at origin (0, 0) and at least xCount x yCount, the
+ * result is written into its top-left xCount x yCount pels and nothing else changes; otherwise the
+ * result is made apart and copied into it by pel-grid coordinates (only the pels its extent
+ * shares with (0, 0) to (xCount, yCount) change). Its client transform is set in every case.
+ *
+ * An exact axis-aligned map (see kip_affine_imageAlignment_compute) is a copy, turn or mirror of
+ * source pels, whatever the sample mode. Any other map is sampled by the SIMD code of the
+ * processor; an optimization hook that forbids "kip_affineProcess" selects the portable code
+ * instead, which can change some pels. Its 8-bit bilinear sampling steps and rounds its 16.16
+ * positions over other tiles: on smooth images one or two pels in a hundred differ, by one level;
+ * on noise-like detail, where a pel's neighbours differ by most of the range, more pels differ, by
+ * up to three levels. With nearest sampling and a count above 1024 a sample on a pel border can
+ * take the neighbouring pel, for the same reason. Either way the results do not depend on the
+ * instruction set or the number of threads.
+ *
+ * Cache: the address of a handle from kip_affineSampleCache_construct, or null for none.
+ *
+ * Status, for every function of this section: KIP_ERR_NULL_POINTER for a null source,
+ * destination, parameters or willClip, or a cache address that holds a null handle;
+ * KIP_ERR_TRANSFORM_UNBOUND for an unbound source; KIP_ERR_PEL_SIZE for a source, bound
+ * destination or bound clip mask of the wrong pel size; KIP_ERR_MEMORY_OVERLAP when source and
+ * bound destination (or clip mask) share memory; the sample-parameter statuses of the geometry
+ * functions (KIP_ERR_NO_SAMPLES, KIP_ERR_NOT_FINITE, ...); KIP_ERR_SOURCE_TOO_LARGE for a source
+ * of 32768 pels or more across where 16.16 sampling is needed; KIP_ERR_OUT_OF_MEMORY. A refused
+ * call writes nothing. A failure after sampling has begun can leave a destination that was
+ * written in place partly written, with its old client transform.
+ * ------------------------------------------------------------------------------------------- */
+
+/* KIP_ERR_TRANSFORM_CLIPS when some sample needs pels outside the source (see
+ * kip_affineSampleParams_getWillClip); kip_affineTransformClipped takes such samplings. */
+KIP_API int32_t kip_affineTransform(const kimg_image* source, kimg_image* destination,
+                                    const affineSampleParams* params, affineSampleCache** cache);
+KIP_API int32_t kip_affineTransform16(const kimg_image* source, kimg_image* destination,
+                                      const affineSampleParams* params, affineSampleCache** cache);
+/* kip_affineTransform(source, destination, params, NULL). */
+KIP_API int32_t kip_affine8(const affineSampleParams* params, const kimg_image* source, kimg_image* destination);
+
+/* Clipped transforms: samplings that may reach outside the source, whose pels there count as 0
+ * (interpolating modes blend toward 0 across the source's edge). *willClip receives 1 when the
+ * sampling reaches outside the source, 0 when it does not; it is written on success only.
+ * When the sampling stays inside, the call is kip_affineTransform (16) and the mask is not
+ * touched. Otherwise clipMask, when not null, receives an 8-bit image of xCount x yCount pels
+ * (both functions), the same sampling of an image that is 255 on the source's pels and 0 outside:
+ * 255 where a destination pel came wholly from the source, 0 where wholly from outside. The
+ * destination and the mask are written in place only when bound, at origin (0, 0) and exactly
+ * xCount x yCount; otherwise through a temporary image that is copied into a bound one (which
+ * also takes its client transform) or lent to an unbound one. Destination and clip mask must be
+ * different images that do not share memory with each other or the source
+ * (KIP_ERR_MEMORY_OVERLAP). KIP_ERR_TRANSFORM_NO_OVERLAP when the sampling touches no source pel:
+ * the destination has then been written (all 0) and the mask is not touched. The attention
+ * handler is asked once before sampling; a negative answer ends the call with that status. */
+KIP_API int32_t kip_affineTransformClipped(const kimg_image* source, kimg_image* destination, kimg_image* clipMask,
+                                           const affineSampleParams* params, affineSampleCache** cache,
+                                           uint32_t* willClip);
+KIP_API int32_t kip_affineTransformClipped16(const kimg_image* source, kimg_image* destination,
+                                             kimg_image* clipMask, const affineSampleParams* params,
+                                             affineSampleCache** cache, uint32_t* willClip);
+ * Affine projections: the sampling of the sample parameters (see "Sample parameters and sampling
+ * geometry"), with each destination column added into one unsigned 32-bit entry (wrap-around
+ * modulo 2^32) instead of stored: a profile of xCount entries along the rectangle's x side, each the
+ * sum of yCount samples. An axis-aligned map (an exact copy, turn or mirror) is summed straight from
+ * the source rows or columns.
+ *
+ * Vectors: entry i belongs at pel-grid x = i, y = 0 of the destination. A destination window is
+ * written in place when it starts at (0, 0) and holds xCount pels in its first row; otherwise the
+ * entries are made aside and copied in by pel-grid place (kip_pelCopyWindow32), so a window at
+ * (5, 0) receives entries 5 onward and a narrower one the entries it covers. An unbound destination
+ * (or coverage) image is bound to a new xCount x 1 image of 32-bit pels and receives the
+ * projection's client transform (x scale from xCount, y scale 1); a bound one keeps its storage.
+ * Destination and coverage pels must be 32-bit (KIP_ERR_PEL_SIZE otherwise).
+ *
+ * Clipped projections take samplings that leave the source: samples outside it count as 0, and the
+ * coverage vector receives, per entry, the same projection of an image that holds coverageValue on
+ * the source's pels and 0 elsewhere (with nearest sampling: coverageValue times the number of inside
+ * samples; interpolated samples that straddle the source's edge add a part of it). sampleCount is
+ * then the largest coverage entry and *willClip 1. A clipped call on a sampling that stays inside is
+ * the plain projection: *willClip 0, sampleCount yCount, and the coverage is not touched.
+ *
+ * cache: the address of a sample-cache handle, or null (a null handle too): a temporary cache
+ * serves the call. sampleCount may be null for the plain projections and is required for the
+ * clipped ones, as are willClip, the coverage and the window functions' destImageFromClientXform.
+ *
+ * Statuses: KIP_ERR_PROJECT_UNBOUND (unbound source image), KIP_ERR_PROJECT_CLIPS (a plain projection
+ * whose sampling leaves the source), KIP_ERR_PROJECT_NO_OVERLAP (a clipped sampling that reaches no
+ * source pel), KIP_ERR_NO_SAMPLES (a count below 1), KIP_ERR_MODE_UNSUPPORTED (16-bit sources take
+ * nearest and bilinear sampling only), KIP_ERR_MEMORY_OVERLAP (source, destination and coverage
+ * pels must not share memory), KIP_ERR_SOURCE_TOO_LARGE (16-bit sources, and 8-bit ones in the
+ * two-pass modes, need row strides and heights below 32768), and those of the clip test and the
+ * window checks. A refused call writes nothing and binds nothing; a failed image call unbinds again
+ * what it bound.
+ * ------------------------------------------------------------------------------------------- */
+
+KIP_API int32_t kip_affineProject(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,
+                                  affineSampleCache** cache, uint32_t* sampleCount);
+KIP_API int32_t kip_affineProject16(const kimg_image* source, kimg_image* destination,
+                                    const affineSampleParams* params, affineSampleCache** cache,
+                                    uint32_t* sampleCount);
+/* The source is a window of an image whose client transform is srcImageFromClientXform; the
+ * projection's client transform is returned in destImageFromClientXform. */
+KIP_API int32_t kip_affineProjectWindow(const kimg_window* source, const kmath_xformLinear* srcImageFromClientXform,
+                                        kimg_window* destination, const affineSampleParams* params,
+                                        affineSampleCache** cache, kmath_xformLinear* destImageFromClientXform,
+                                        uint32_t* sampleCount);
+KIP_API int32_t kip_affineProjectWindow16(const kimg_window* source, const kmath_xformLinear* srcImageFromClientXform,
+                                          kimg_window* destination, const affineSampleParams* params,
+                                          affineSampleCache** cache, kmath_xformLinear* destImageFromClientXform,
+                                          uint32_t* sampleCount);
+KIP_API int32_t kip_affineProjectClipped(const kimg_image* source, kimg_image* destination, kimg_image* coverage,
+                                         const affineSampleParams* params, affineSampleCache** cache,
+                                         uint8_t coverageValue, uint32_t* sampleCount, uint32_t* willClip);
+KIP_API int32_t kip_affineProjectClipped16(const kimg_image* source, kimg_image* destination, kimg_image* coverage,
+                                           const affineSampleParams* params, affineSampleCache** cache,
+                                           uint8_t coverageValue, uint32_t* sampleCount, uint32_t* willClip);
+/* Here a destination or coverage window that holds entries 0 to xCount - 1 of row 0 is written in
+ * place whatever its origin (a window starting left of 0 included). */
+KIP_API int32_t kip_affineProjectClippedWindow(const kimg_window* source,
+                                               const kmath_xformLinear* srcImageFromClientXform,
+                                               kimg_window* destination, kimg_window* coverage,
+                                               const affineSampleParams* params, affineSampleCache** cache,
+                                               kmath_xformLinear* destImageFromClientXform, uint8_t coverageValue,
+                                               uint32_t* sampleCount, uint32_t* willClip);
+KIP_API int32_t kip_affineProjectClippedWindow16(const kimg_window* source,
+                                                 const kmath_xformLinear* srcImageFromClientXform,
+                                                 kimg_window* destination, kimg_window* coverage,
+                                                 const affineSampleParams* params, affineSampleCache** cache,
+                                                 kmath_xformLinear* destImageFromClientXform, uint8_t coverageValue,
+                                                 uint32_t* sampleCount, uint32_t* willClip);
+
+/* Normalised projections: the mean of entry i is entry i / *sampleCount, for i in [*validStart,
+ * *validEnd), the entries the destination image holds (pel-grid x from 0 to xCount). With clipped
+ * 0 the sampling must stay inside the source (KIP_ERR_PROJECT_CLIPS otherwise): raw sums, divisor
+ * yCount. With clipped nonzero a sampling that leaves the source is divided here: each entry becomes
+ * its sum over its own coverage, the unrounded number of source samples in it (an edge sample that
+ * straddles the source counts with its fraction), rounded; *sampleCount is 1. An entry whose
+ * coverage rounds to 0 holds 0, and the range leaves out such entries at either end. When no entry
+ * saw the source the range is empty (*validStart = *validEnd) and *sampleCount is not written; a
+ * destination that holds none of the entries gives [0, 0). Every out-parameter may be null. */
+KIP_API int32_t kip_affineProjectNorm(const kimg_image* source, kimg_image* destination,
+                                      const affineSampleParams* params, uint32_t clipped, affineSampleCache** cache,
+                                      uint32_t* sampleCount, uint32_t* validStart, uint32_t* validEnd);
+KIP_API int32_t kip_affineProjectNorm16(const kimg_image* source, kimg_image* destination,
+                                        const affineSampleParams* params, uint32_t clipped, affineSampleCache** cache,
+                                        uint32_t* sampleCount, uint32_t* validStart, uint32_t* validEnd);
+
 #ifdef __cplusplus
 }
 #endif

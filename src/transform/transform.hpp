@@ -1,9 +1,11 @@
 // The transform folder: what the folders above it (and the tests) use of the transform entry
-// points. For now the aligned fast path: exact axis-aligned copies, turns and mirrors that move
-// pels without sampling.
+// points: the aligned fast path (exact axis-aligned copies, turns and mirrors that move pels
+// without sampling) and the two layers beneath the transform exports.
 #pragma once
 
 #include <kip/kip.h>
+
+#include "cache/cache.hpp"
 
 #include <cstdint>
 
@@ -47,3 +49,24 @@ int32_t alignedTransform_simd16(const kimg_window* source, kimg_window* destinat
 
 // Name of the instruction set the aligned kernels dispatch to now (tests check it really changes).
 const char* alignedSimdTargetName();
+
+// ---------------------------------------------------------------------------------------------
+// Transform entry points, beneath the exports (kip_affineTransform and its kin in kip.h).
+
+// Window layer: refreshes the cache for this sampling (destination transform computed for a
+// transform, not a projection), then sends an exact axis-aligned map to the aligned fast path with
+// the source narrowed to the cache's alignmentRect, and any other map to the threaded process.
+// The windows must already be checked: pels of 1 (8) or 2 (16) bytes, no shared memory.
+int32_t affineTransform_window8(const kimg_window* source, const kmath_xformLinear* sourceXform,
+                                kimg_window* destination, const affineSampleParams* params, affineSampleCache* cache);
+int32_t affineTransform_window16(const kimg_window* source, const kmath_xformLinear* sourceXform,
+                                 kimg_window* destination, const affineSampleParams* params, affineSampleCache* cache);
+
+// Image layer: checks the source (bound, pel size, the sampling stays inside it), writes the
+// destination in place when it is bound, at origin (0, 0) and at least xCount x yCount, and
+// otherwise through a temporary image that is copied into it (bound) or lent to it (unbound); then
+// gives the destination the cache's destination transform. The cache record is never null.
+int32_t affineTransform_image8(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,
+                               affineSampleCache* cache);
+int32_t affineTransform_image16(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,
+                                affineSampleCache* cache);

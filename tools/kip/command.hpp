@@ -21,6 +21,10 @@ struct Command {
 const Command& infoCommand();
 const Command& sumsCommand();
 const Command& turnCommand();
+const Command& warpCommand();
+const Command& rotateCommand();
+const Command& demoCommand();
+const Command& projectCommand();
 
 // Every command, in the order 'kip --help' lists them.
 const std::vector<const Command*>& commandTable();

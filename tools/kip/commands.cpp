@@ -11,7 +11,9 @@
 namespace kiptool {
 
 const std::vector<const Command*>& commandTable() {
-  static const std::vector<const Command*> table{&infoCommand(), &sumsCommand(), &turnCommand()};
+  static const std::vector<const Command*> table{&infoCommand(),   &sumsCommand(),   &turnCommand(),
+                                                    &warpCommand(),   &rotateCommand(), &demoCommand(),
+                                                    &projectCommand()};
   return table;
 }
 
