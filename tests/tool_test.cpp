@@ -534,8 +534,11 @@ TEST_F(ToolTest, DemoWritesEveryPictureAndAPage) {
 
   const std::string page = slurp(path("results/index.html"));
   std::set<std::string> shown;
-  for (size_t at = page.find("src=\""); at != std::string::npos; at = page.find("src=\"", at + 1)) {
-    shown.insert(page.substr(at + 5, page.find('"', at + 5) - at - 5));
+  for (const std::string attribute : {"src=\"", "href=\""}) {
+    for (size_t at = page.find(attribute); at != std::string::npos; at = page.find(attribute, at + 1)) {
+      const size_t start = at + attribute.size();
+      shown.insert(page.substr(start, page.find('"', start) - start));
+    }
   }
   std::set<std::string> written;
   for (const auto& entry : fs::directory_iterator(path("results"))) written.insert(entry.path().filename().string());
@@ -543,7 +546,8 @@ TEST_F(ToolTest, DemoWritesEveryPictureAndAPage) {
   EXPECT_EQ(shown, written);  // every picture shown, and nothing else (no temporary file) left
   EXPECT_GE(written.size(), 14u);
   for (const char* name : {"rotate-nearest.png", "rotate-cubic2.png", "zoom-linear2.png", "turn-90.png", "mirror.png",
-                           "clipped.png", "clipped-mask.png", "rotate16-bilinear.png"}) {
+                           "clipped.png", "clipped-mask.png", "rotate16-bilinear.png", "profile-lines.png",
+                           "profile-lines.csv"}) {
     EXPECT_EQ(written.count(name), 1u) << name;
   }
   EXPECT_EQ(read("results/chart16.png").depth, 16);

@@ -474,6 +474,8 @@ KIP_API int32_t kip_affineTransformClipped(const kimg_image* source, kimg_image*
 KIP_API int32_t kip_affineTransformClipped16(const kimg_image* source, kimg_image* destination,
                                              kimg_image* clipMask, const affineSampleParams* params,
                                              affineSampleCache** cache, uint32_t* willClip);
+
+/* ---------------------------------------------------------------------------------------------
  * Affine projections: the sampling of the sample parameters (see "Sample parameters and sampling
  * geometry"), with each destination column added into one unsigned 32-bit entry (wrap-around
  * modulo 2^32) instead of stored: a profile of xCount entries along the rectangle's x side, each the

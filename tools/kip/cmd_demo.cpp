@@ -6,9 +6,11 @@
 #include "demo_chart.hpp"
 #include "failure.hpp"
 #include "image_file.hpp"
+#include "profile.hpp"
 #include "resample.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +24,7 @@ constexpr int32_t kChartWidth = 640, kChartHeight = 480;
 
 struct Shown {
   std::string file, title, detail;
+  std::string data;  // a file of the values behind the picture, linked below it, or empty
   int32_t width, height;
   double milliseconds;  // negative: an input, not timed
 };
@@ -40,7 +43,7 @@ class Demo {
 
   void input(const std::string& name, const Picture& picture, const std::string& title) {
     save(name, picture);
-    shown_.push_back({name, title, "made in memory", picture.width(), picture.height(), -1});
+    shown_.push_back({name, title, "made in memory", "", picture.width(), picture.height(), -1});
   }
 
   // Times the resampling, then writes its picture (and mask, when one is named).
@@ -50,12 +53,12 @@ class Demo {
     Resampled result = resamplePicture(in, "the chart", params, clip, !maskName.empty());
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     save(name, result.picture);
-    shown_.push_back({name, title, detail, params.xCount, params.yCount, ms});
+    shown_.push_back({name, title, detail, "", params.xCount, params.yCount, ms});
     if (!maskName.empty()) {
       Picture mask;
       mask.channels.push_back(std::move(result.mask));
       save(maskName, mask);
-      shown_.push_back({maskName, title + ": clip mask", "255 inside the chart, 0 outside", params.xCount,
+      shown_.push_back({maskName, title + ": clip mask", "255 inside the chart, 0 outside", "", params.xCount,
                         params.yCount, -1});
     }
   }
@@ -73,12 +76,12 @@ class Demo {
         "</style>\n</head>\n<body>\n<h1>kip demo</h1>\n"
         "<p>A test chart made in memory, resampled by the kip library: every sample mode on a turn and a "
         "magnification, exact quarter turns and mirrors, a clipped turn with its coverage mask, 8-bit and "
-        "16-bit. Times are for the library calls, on this machine.</p>\n<div class=\"grid\">\n";
+        "16-bit, and a profile across fine lines. Times are for the library calls, on this machine.</p>\n<div class=\"grid\">\n";
     for (const Shown& s : shown_) {
       html += "<figure><img src=\"" + s.file + "\" alt=\"" + s.title + "\"><figcaption><b>" + s.title + "</b><br>" +
               s.detail + "<br>" + sizeText(s.width, s.height) + " pels" +
               (s.milliseconds >= 0 ? ", <span class=\"time\">" + formatTime(s.milliseconds) + "</span>" : "") +
-              "</figcaption></figure>\n";
+              (s.data.empty() ? "" : "<br><a href=\"" + s.data + "\">values</a>") + "</figcaption></figure>\n";
     }
     html += "</div>\n</body>\n</html>\n";
     const std::string path = folder_ + "/index.html";
@@ -100,6 +103,22 @@ class Demo {
       text += line + "\n";
     }
     return text;
+  }
+
+  // Times the projection, then writes its plot (the chart with the rectangle beside the profile)
+  // and its values as CSV.
+  void project(const std::string& name, const std::string& title, const std::string& detail, const Picture& in,
+               const ProfileRequest& request) {
+    const auto start = std::chrono::steady_clock::now();
+    const Profile profile = projectPicture(in, request, "the chart");
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    plotProfile(folder_ + "/" + name + ".png", in, request, profile, title);
+    AtomicFile csv(folder_ + "/" + name + ".csv");
+    if (std::fputs(profileCsv(in, profile, request).c_str(), csv.stream()) == EOF) {
+      failWrite(folder_ + "/" + name + ".csv", "the write failed");
+    }
+    csv.commit();
+    shown_.push_back({name + ".png", title, detail, name + ".csv", request.xCount, 1, ms});
   }
 
   size_t count() const { return shown_.size(); }
@@ -160,6 +179,15 @@ int runDemo(const Args& args) {
     demo.run("rotate16-" + name + ".png", "16-bit turn by 30 degrees, " + name, "largest part inside the chart",
              chart16, turned);
   }
+  // A profile across the vertical lines, a degree off square as a real part would lie.
+  ProfileRequest across;
+  const double degrees = 1 * 3.14159265358979323846 / 180, length = 0.27 * kChartWidth, depth = 0.15 * kChartHeight;
+  across.rect = {0.66 * kChartWidth + 2, 0.12 * kChartHeight, length * std::cos(degrees), -depth * std::sin(degrees),
+                 length * std::sin(degrees), depth * std::cos(degrees)};
+  across.xCount = static_cast<int32_t>(2 * length);
+  across.yCount = static_cast<int32_t>(depth);
+  demo.project("profile-lines", "profile across the fine lines, bilinear",
+               "affine projection: each entry sums " + std::to_string(across.yCount) + " samples", chart8, across);
   demo.writeIndex();
 
   printOut("kip demo: " + std::to_string(demo.count()) + " images and index.html in " + folder + "/\n" +
