@@ -116,6 +116,9 @@ class Snapshot {
   explicit Snapshot(const kimg_window* window);
   // Aborts, naming call, when record or pels differ from when the snapshot was taken.
   void expectUnchanged(const char* call) const;
+  // The records as they were.
+  const kimg_image* image() const { return &imageRecord_; }
+  const kimg_window* window() const { return &windowRecord_; }
 
  private:
   const kimg_image* image_ = nullptr;
@@ -155,7 +158,32 @@ class LeakCheck {
 };
 
 // Largest block the fuzz targets let kip allocate.
-inline constexpr size_t kAllocationLimit = size_t{64} << 20;
+inline constexpr size_t kAllocationLimit = size_t{16} << 20;
+// Most samples a call may take: more would make the fuzzer slow, not thorough.
+inline constexpr int64_t kSampleBudget = int64_t{1} << 18;
+
+// A source image and sample parameters aimed at it: a rectangle of the source's pel grid (near,
+// over the edge, aligned, turned, mirrored, degenerate or hostile) carried into its client
+// coordinates, counts that match the sides (aligned maps) or hostile ones, every mode.
+struct Sampling {
+  std::unique_ptr<ExactImage> source;
+  affineSampleParams params{};
+};
+Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize);
+
+// Keeps xCount x yCount within kSampleBudget by lowering yCount, unless so many samples could not
+// be stored anyway (their bytes exceed the allocation limit: the call fails before sampling).
+// storeBytes 0 means the samples are summed, not stored: the budget then always holds.
+void capWork(affineSampleParams* params, int32_t storeBytes);
+
+// Smallest and largest source pel of the 4 x 4 block around the position that destination pel
+// (column j, row i) samples; false when the position is not finite or lies outside the window by
+// more than a pel.
+bool sourceRange(const kimg_window& source, const kmath_xformLinear& imageFromClient,
+                 const affineSampleParams& params, int32_t j, int32_t i, uint32_t* low, uint32_t* high);
+
+// Whether two destination images hold equal pels over the first xCount x yCount of their grid.
+bool samePels(const kimg_image* a, const kimg_image* b, int32_t width, int32_t height);
 
 // Source pel (column, row) that destination pel (column j, row i) copies under an alignment code,
 // by the aligned path's table in kip.h (w x h: the source's size); unknown codes copy.
