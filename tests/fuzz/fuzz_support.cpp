@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,30 @@ void fail(const char* call, const char* what, int32_t status) {
   std::abort();
 }
 
+void trace(const char* format, ...) {
+  static const bool enabled = std::getenv("KIPFUZZ_TRACE") != nullptr;
+  if (!enabled) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', stderr);
+}
+
+void traceParams(const affineSampleParams& p) {
+  const kmath_shapeAffineRect& r = p.affineRect;
+  trace("params: rect %.17g %.17g %.17g %.17g %.17g %.17g, mode %u, counts %d x %d", r.tx, r.ty, r.e0, r.e1, r.e2,
+        r.e3, p.sampleMode, p.xCount, p.yCount);
+}
+
+void traceImage(const char* what, const kimg_image* i) {
+  if (i == nullptr) return trace("%s: null", what);
+  const kmath_xformLinear& m = i->imageFromClient;
+  trace("%s: %s %d x %d, stride %d, pel size %d, origin (%d, %d), transform %g %g %g %g %g %g", what,
+        i->storage != nullptr ? "bound" : "unbound", i->width, i->height, i->stride, i->pelSize, i->xOrigin,
+        i->yOrigin, m.tx, m.ty, m.e0, m.e1, m.e2, m.e3);
+}
+
 void checkStatus(const char* call, int32_t status) {
   if (status >= 0) return;
   if ((static_cast<uint32_t>(status) & 0xFFE0u) == 0x600u) fail(call, "declined status escaped", status);
@@ -52,49 +77,49 @@ int32_t Input::range(int32_t low, int32_t high) {
 
 int32_t Input::extent(int32_t maxSize) {
   switch (byte() % 8) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return range(0, maxSize);
+    case 5: return 0;
+    case 6: return 1;
+    case 7: return range(0, maxSize);
     default: return range(1, maxSize < 40 ? maxSize : 40);
   }
 }
 
 int32_t Input::stride(int32_t width) {
   switch (byte() % 16) {
-    case 0: return width + range(17, 300);
-    case 1: return width - 1;  // refused unless the width is 0
-    case 2: return -range(1, 1000);
-    case 3: return range(32768, 70000);  // too wide for 16.16 positions
-    case 4:
-    case 5:
-    case 6: return width + range(1, 16);
+    case 15: return width + range(17, 300);
+    case 14: return width - 1;  // refused unless the width is 0
+    case 13: return -range(1, 1000);
+    case 12: return range(32768, 70000);  // too wide for 16.16 positions
+    case 11:
+    case 10:
+    case 9: return width + range(1, 16);
     default: return width;
   }
 }
 
 int32_t Input::origin() {
   switch (byte() % 16) {
-    case 0: return INT32_MAX - range(0, 300);
-    case 1: return INT32_MIN + range(0, 300);
-    case 2: return range(-100000, 100000);
-    case 3:
-    case 4:
-    case 5: return range(-300, 300);
+    case 15: return INT32_MAX - range(0, 300);
+    case 14: return INT32_MIN + range(0, 300);
+    case 13: return range(-100000, 100000);
+    case 12:
+    case 11:
+    case 10: return range(-300, 300);
     default: return 0;
   }
 }
 
 int32_t Input::count() {
   switch (byte() % 24) {
-    case 0: return -range(1, 5);
-    case 1: return INT32_MIN;
-    case 2: return 0;
-    case 3: return 46341;      // 46341^2 exceeds INT32_MAX
-    case 4: return 65536;      // 65536^2 wraps 32 bits to 0
-    case 5: return INT32_MAX;
-    case 6: return range(1000, 100000);
-    case 7:
-    case 8: return 1;
+    case 23: return -range(1, 5);
+    case 22: return INT32_MIN;
+    case 21: return 0;
+    case 20: return 46341;      // 46341^2 exceeds INT32_MAX
+    case 19: return 65536;      // 65536^2 wraps 32 bits to 0
+    case 18: return INT32_MAX;
+    case 17: return range(1000, 100000);
+    case 16:
+    case 15: return 1;
     default: return range(1, 64);
   }
 }
@@ -113,31 +138,31 @@ double Input::number() {
   static constexpr double kTiny[] = {1e-300, -1e-300, std::numeric_limits<double>::denorm_min(), -0.0, 1e-12,
                                      1e-9, 0.5 / 65536, 1e-5};
   switch (byte() % 16) {
-    case 0: return std::numeric_limits<double>::quiet_NaN();
-    case 1: return std::numeric_limits<double>::infinity();
-    case 2: return -std::numeric_limits<double>::infinity();
-    case 3: return kHuge[byte() % std::size(kHuge)];
-    case 4: return kTiny[byte() % std::size(kTiny)];
-    case 5: {
+    case 15: return std::numeric_limits<double>::quiet_NaN();
+    case 14: return std::numeric_limits<double>::infinity();
+    case 13: return -std::numeric_limits<double>::infinity();
+    case 12: return kHuge[byte() % std::size(kHuge)];
+    case 11: return kTiny[byte() % std::size(kTiny)];
+    case 10: {
       double d = 0;
       const uint64_t bits = static_cast<uint64_t>(u32()) << 32 | u32();
       std::memcpy(&d, &bits, sizeof d);
       return d;
     }
-    case 6:
-    case 7: return range(-300, 300) + u16() / 65536.0;
+    case 9:
+    case 8: return range(-300, 300) + u16() / 65536.0;
     default: return range(-300, 300);
   }
 }
 
 kmath_shapeAffineRect Input::affineRect(int32_t w, int32_t h) {
   const uint8_t kind = byte() % 8;
-  if (kind == 0) {
+  if (kind == 7) {
     // Element by element hostile.
     return {number(), number(), number(), number(), number(), number()};
   }
   double tx = 0, ty = 0, xs = 0, ys = 0, angle = 0;
-  if (kind <= 3) {
+  if (kind <= 2) {
     // Axis-aligned with integral corners: exact copies, turns and mirrors for matching counts.
     tx = range(-4, w + 4);
     ty = range(-4, h + 4);
@@ -159,10 +184,10 @@ kmath_shapeAffineRect Input::affineRect(int32_t w, int32_t h) {
   double e0 = xs * cr, e2 = xs * sr;
   double e1 = -ys * sr, e3 = ys * cr;
   switch (byte() % 8) {
-    case 0: e1 = -e1, e3 = -e3; break;                // mirrored
-    case 1: e1 = e0, e3 = e2; break;                  // degenerate: parallel sides
-    case 2: e0 = 0, e2 = 0; break;                    // degenerate: no x side
-    case 3: e0 *= 1e-9, e2 *= 1e-9; break;            // tiny side
+    case 7: e1 = -e1, e3 = -e3; break;                // mirrored
+    case 6: e1 = e0, e3 = e2; break;                  // degenerate: parallel sides
+    case 5: e0 = 0, e2 = 0; break;                    // degenerate: no x side
+    case 4: e0 *= 1e-9, e2 *= 1e-9; break;            // tiny side
     default: break;
   }
   return {tx, ty, e0, e1, e2, e3};
@@ -170,11 +195,11 @@ kmath_shapeAffineRect Input::affineRect(int32_t w, int32_t h) {
 
 kmath_xformLinear Input::xform() {
   switch (byte() % 8) {
-    case 0: return {number(), number(), number(), number(), number(), number()};
-    case 1: return {static_cast<double>(range(-50, 50)), static_cast<double>(range(-50, 50)), 1, 0, 0, 1};
-    case 2: return {range(-50, 50) + u16() / 65536.0, 0.25, 2, 0, 0, 0.5};
-    case 3: return {10, -3, 0, -1, 1, 0};  // a quarter turn
-    case 4: return {0, 0, 0, 0, 0, 0};     // singular
+    case 7: return {number(), number(), number(), number(), number(), number()};
+    case 6: return {static_cast<double>(range(-50, 50)), static_cast<double>(range(-50, 50)), 1, 0, 0, 1};
+    case 5: return {range(-50, 50) + u16() / 65536.0, 0.25, 2, 0, 0, 0.5};
+    case 4: return {10, -3, 0, -1, 1, 0};  // a quarter turn
+    case 3: return {0, 0, 0, 0, 0, 0};     // singular
     default: return {0, 0, 1, 0, 0, 1};
   }
 }
@@ -306,13 +331,13 @@ kimg_window makeWindow(Input& in, const ExactImage& image) {
     if (status >= 0) window = narrowed;
   }
   switch (in.byte() % 32) {
-    case 0: window.width = -1; break;
-    case 1: window.height = -in.range(1, 1000); break;
-    case 2: window.stride = window.width - 1; break;
-    case 3: window.firstPel = nullptr; break;
-    case 4: window.pelSize = 3; break;
-    case 5: window.xOrigin = INT32_MAX - in.range(0, 2); break;
-    case 6: window.pelSize = 0; break;
+    case 31: window.width = -1; break;
+    case 30: window.height = -in.range(1, 1000); break;
+    case 29: window.stride = window.width - 1; break;
+    case 28: window.firstPel = nullptr; break;
+    case 27: window.pelSize = 3; break;
+    case 26: window.xOrigin = INT32_MAX - in.range(0, 2); break;
+    case 25: window.pelSize = 0; break;
     default: break;
   }
   return window;

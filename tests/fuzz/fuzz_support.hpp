@@ -22,12 +22,16 @@ namespace kipfuzz {
     if (!(condition)) ::kipfuzz::fail(call, what); \
   } while (0)
 
+// With KIPFUZZ_TRACE set in the environment, prints a line (printf format) to stderr: what an input
+// decoded to and what each call returned, for whoever reproduces a failure.
+void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // A status any exported function may return: success, or a code kip names; never a declined
 // status (those stay inside the library) and never KIP_ERR_INTERNAL (a defect by definition).
 void checkStatus(const char* call, int32_t status);
 
-// Decisions read from the fuzzer's bytes. Once the bytes run out every read gives 0, so short
-// inputs are still whole, plain calls.
+// Decisions read from the fuzzer's bytes. Once the bytes run out every read gives 0, and every
+// menu below gives its plainest choice for 0, so that short inputs are whole, ordinary calls.
 class Input {
  public:
   Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -38,8 +42,8 @@ class Input {
   bool flag() { return (byte() & 1) != 0; }
   // Uniform in [low, high] (low <= high).
   int32_t range(int32_t low, int32_t high);
-  // One chance in n (n >= 1).
-  bool oneIn(uint32_t n) { return byte() % n == 0; }
+  // One chance in n (n >= 1); never once the bytes have run out.
+  bool oneIn(uint32_t n) { return byte() % n == n - 1; }
 
   // Image extents: mostly 0 to a few dozen, sometimes up to maxSize.
   int32_t extent(int32_t maxSize);
@@ -157,6 +161,10 @@ class LeakCheck {
   int64_t liveBefore_;
 };
 
+// Traces the sampling and an image record.
+void traceParams(const affineSampleParams& params);
+void traceImage(const char* what, const kimg_image* image);
+
 // Largest block the fuzz targets let kip allocate.
 inline constexpr size_t kAllocationLimit = size_t{16} << 20;
 // Most samples a call may take: more would make the fuzzer slow, not thorough.
@@ -202,6 +210,7 @@ int32_t runCall(Input& in, const char* name, Call&& call) {
   armAllocationFault(in);
   const int32_t status = call();
   disarmAllocationFault();
+  trace("%s -> %s%s", name, kip_statusName(status), lastCallHadFault() ? " (allocation fault armed)" : "");
   checkStatus(name, status);
   return status;
 }

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Target destination(in, pelSize, params, source);
     const uint8_t maskChoice = in.byte() % 8;
     Target mask(in, 1, params, source);
-    kimg_image* maskArg = maskChoice == 0 ? nullptr : maskChoice == 1 ? destination.image : mask.image;
+    kimg_image* maskArg = maskChoice == 7 ? nullptr : maskChoice == 6 ? destination.image : mask.image;
 
     affineSampleCache* cache = nullptr;
     checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
@@ -107,6 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool maskInPlace = mask.inPlace(params);
     const Snapshot destinationBefore(destination.image), maskBefore(mask.image);
 
+    traceImage("source", source.get());
+    traceParams(params);
+    traceImage("destination", destination.image);
+    traceImage("mask", maskArg);
+    trace("verdict %u (%s), attention fails at check %d", expectClip, kip_statusName(clipStatus), attentionFailAt);
     const int32_t status = runCall(in, name, [&] {
       return sixteen ? kip_affineTransformClipped16(source.get(), destination.image, maskArg, &params, cacheArg,
                                                     willClipArg)
@@ -115,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     ksys_attention_setHandler(nullptr, nullptr);
 
+    traceImage("destination after", destination.image);
+    traceImage("mask after", mask.image);
     if (status == KIP_ERR_TRANSFORM_NO_OVERLAP) {
       KIPFUZZ_CHECK(willClip == 7, name, "wrote willClip on failure");
       KIPFUZZ_CHECK(allZero(destination.image, params), name, "no overlap, but the destination is not all 0");

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     affineSampleCache* nullHandle = nullptr;
     checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
     const uint8_t cacheChoice = in.byte() % 8;
-    affineSampleCache** cacheArg = cacheChoice == 0 ? &nullHandle : cacheChoice < 4 ? nullptr : &cache;
+    affineSampleCache** cacheArg = cacheChoice == 7 ? &nullHandle : cacheChoice < 4 ? nullptr : &cache;
     if (form == Form::Affine8) cacheArg = nullptr;
     const bool nullSource = in.oneIn(32), nullParams = in.oneIn(32), nullDestination = in.oneIn(32);
 
@@ -103,11 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
 
+    traceImage("source", source.get());
+    traceParams(params);
+    traceImage("destination", destination);
     const int32_t status = runCall(in, name, [&] {
       return callTransform(form, nullSource ? nullptr : source.get(), nullDestination ? nullptr : destination,
                            nullParams ? nullptr : &params, cacheArg);
     });
 
+    traceImage("destination after", destination);
     if (status < 0) {
       // Sampling may have begun in place before a failure of memory; anything else is a refusal.
       if (status == KIP_ERR_OUT_OF_MEMORY && inPlace) {
