@@ -1,5 +1,5 @@
-// Fuzz target: the aligned fast path (kip_affineTransformAligned, 16) and the image, window and pel
-// functions under it. Sources and destinations are windows of exact images, or of images that
+// Fuzz target: the aligned fast path (kip_affineTransformAligned, 16) and the image, window, pel and
+// vector functions under it. Sources and destinations are windows of exact images, or of images that
 // alias one block at other origins and strides, so that overlap, in-place work and pel-grid
 // matching all meet hostile records. Every success is compared with a copy made here from the pels
 // as they were; every refusal must leave all pels and records alone.
@@ -251,6 +251,74 @@ void checkWindows(Input& in, const ExactImage& base) {
   }
 }
 
+// Image records and vectors: construction with hostile sizes (a huge one fails for memory), pel
+// copies between whole images by pel-grid place, client transforms, and vector resizes. A failure
+// leaves every record as it was.
+void checkImages(Input& in, const ExactImage& base) {
+  kimg_image made{};
+  kimg_image_constructUnbound(&made);
+  const int32_t pelSize = in.flag() ? 1 : in.range(0, 5);
+  const int32_t width = in.oneIn(8) ? in.count() : in.extent(60), height = in.oneIn(8) ? in.count() : in.extent(60);
+  const int32_t status = runCall(in, "kimg_image_construct",
+                                 [&] { return kimg_image_construct(&made, pelSize, width, height); });
+  if (status < 0) {
+    KIPFUZZ_CHECK(made.storage == nullptr, "kimg_image_construct", "a failure left the image bound");
+  } else {
+    KIPFUZZ_CHECK(made.width == width && made.height == height && made.pelSize == pelSize && made.stride == width,
+                  "kimg_image_construct", "not the extent asked");
+    made.xOrigin = in.origin();
+    made.yOrigin = in.origin();
+    // Pel copies by pel-grid place, from the fuzzed image into the new one, of the same pel size.
+    kimg_window from{}, to{};
+    if (base.bound() && base.get()->pelSize == pelSize && (pelSize == 1 || pelSize == 2) &&
+        kimg_windowConst_init(&from, base.get()) >= 0 && kimg_windowConst_init(&to, &made) >= 0) {
+      std::vector<uint32_t> before = pelsOf(to), source = pelsOf(from);
+      const int32_t copied = runCall(in, "kip_pelCopy", [&] {
+        return pelSize == 1 ? kip_pelCopy8(base.get(), &made) : kip_pelCopy16(base.get(), &made);
+      });
+      for (int32_t y = 0; copied >= 0 && y < to.height; ++y) {
+        for (int32_t x = 0; x < to.width; ++x) {
+          const int64_t sx = int64_t{to.xOrigin} + x - from.xOrigin, sy = int64_t{to.yOrigin} + y - from.yOrigin;
+          const bool common = sx >= 0 && sy >= 0 && sx < from.width && sy < from.height;
+          const uint32_t expected = common ? source[static_cast<size_t>(sy * from.width + sx)]
+                                           : before[static_cast<size_t>(y) * to.width + x];
+          KIPFUZZ_CHECK(pelAt(to, x, y) == expected, "kip_pelCopy", "a pel not copied by pel-grid place");
+        }
+      }
+    }
+  }
+  const kimg_image record = made;
+  const kmath_xformLinear xform = in.xform();
+  if (kimg_image_setLinearImageFromClientXform(&made, &xform) < 0) {
+    KIPFUZZ_CHECK(std::memcmp(&record, &made, sizeof made) == 0, "kimg_image_setLinearImageFromClientXform",
+                  "a refusal changed the image");
+  }
+  kimg_image shared{};
+  kimg_image_constructUnbound(&shared);
+  checkStatus("kimg_image_assign", kimg_image_assign(&shared, &made));
+  checkStatus("kimg_image_destruct", kimg_image_destruct(&made));
+  checkStatus("kimg_image_setUnbound", kimg_image_setUnbound(&shared));
+  checkStatus("kimg_image_destruct", kimg_image_destruct(&shared));
+
+  kstd_vector32 vector{};
+  kstd_vector32_construct(&vector);
+  for (int k = 0; k < 3; ++k) {
+    const kstd_vector32 before = vector;
+    const int32_t length = in.flag() ? in.range(0, 300) : in.count();
+    if (runCall(in, "kstd_vector32_resize", [&] { return kstd_vector32_resize(&vector, length); }) < 0) {
+      KIPFUZZ_CHECK(std::memcmp(&before, &vector, sizeof vector) == 0, "kstd_vector32_resize",
+                    "a failure changed the vector");
+    } else {
+      KIPFUZZ_CHECK(vector.size == length && vector.capacity >= length, "kstd_vector32_resize", "wrong size");
+      for (int32_t i = before.size; i < length; ++i) {
+        KIPFUZZ_CHECK(vector.begin[i] == 0, "kstd_vector32_resize", "a new entry is not 0");
+      }
+      if (length > 0) vector.begin[length - 1] = 7;
+    }
+  }
+  kstd_vector32_destruct(&vector);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -272,9 +340,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                           !aliasable);
       if (base->bound()) base->get()->xOrigin = in.origin(), base->get()->yOrigin = in.origin();
     }
-    switch (what % 4) {
-      case 0: checkPelCopy(in, *base, aliasable); break;
-      case 1: checkWindows(in, *base); break;
+    switch (what % 8) {
+      case 0:
+      case 1: checkPelCopy(in, *base, aliasable); break;
+      case 2: checkWindows(in, *base); break;
+      case 3: checkImages(in, *base); break;
       default: checkAligned(in, *base, aliasable); break;
     }
   }
