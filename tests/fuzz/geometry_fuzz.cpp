@@ -72,7 +72,7 @@ void checkAlignment(const affineSampleParams& params, const kmath_xformLinear& i
       int32_t column = 0, row = 0;
       alignedSourcePel(code, rect.width, rect.height, j, i, &column, &row);
       const Point p = sampleCentre(params, imageFromClient, j, i);
-      const double dx = p.x - (rect.x + column + 0.5), dy = p.y - (rect.y + row + 0.5);
+      const double dx = p.x - (static_cast<double>(rect.x) + column + 0.5), dy = p.y - (static_cast<double>(rect.y) + row + 0.5);
       const double tolerance = 1e-6 * (1 + std::fabs(p.x) + std::fabs(p.y));
       if (std::fabs(dx) > tolerance || std::fabs(dy) > tolerance) fail(name, "aligned sample is not on the pel the table names");
     }
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           const Point px = mapPoint(out, r.tx + r.e0, r.ty + r.e2);
           const Point py = mapPoint(out, r.tx + r.e1, r.ty + r.e3);
           const double yEnd = forProjection != 0 ? 1.0 : params.yCount;
-          const double tolerance = 1e-6 * (1 + params.xCount + std::fabs(yEnd));
+          const double tolerance = 1e-6 * (1.0 + params.xCount + std::fabs(yEnd));
           const double norm = std::fabs(r.e0) + std::fabs(r.e1) + std::fabs(r.e2) + std::fabs(r.e3);
           const bool wellConditioned = std::fabs(r.e0 * r.e3 - r.e1 * r.e2) > 1e-6 * norm * norm;
           if (std::fabs(o.x) + std::fabs(o.y) + std::fabs(px.x - params.xCount) + std::fabs(px.y) +
