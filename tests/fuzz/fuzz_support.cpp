@@ -248,8 +248,29 @@ ExactImage::ExactImage(int32_t pelSize, int32_t width, int32_t height, int32_t s
 
 ExactImage::~ExactImage() {
   kimg_image_destruct(&image_);
-  poisonGaps(false);
+#ifdef KIPFUZZ_ASAN
+  if (block_ != nullptr) ASAN_UNPOISON_MEMORY_REGION(block_, bytes_);
+#endif
   std::free(block_);
+}
+
+void ExactImage::confineTo(const kimg_window& window) {
+#ifdef KIPFUZZ_ASAN
+  if (block_ == nullptr || window.pelSize != image_.pelSize || window.width <= 0 || window.height <= 0 ||
+      window.stride != image_.stride) {
+    return;
+  }
+  const auto first = static_cast<unsigned char*>(window.firstPel);
+  const size_t rowBytes = static_cast<size_t>(window.width) * window.pelSize;
+  const size_t strideBytes = static_cast<size_t>(window.stride) * window.pelSize;
+  if (first < block_ || first > block_ + bytes_) return;
+  const size_t offset = static_cast<size_t>(first - block_);
+  if (offset + strideBytes * (window.height - 1) + rowBytes > bytes_) return;
+  ASAN_POISON_MEMORY_REGION(block_, bytes_);
+  for (int32_t y = 0; y < window.height; ++y) ASAN_UNPOISON_MEMORY_REGION(first + y * strideBytes, rowBytes);
+#else
+  (void)window;
+#endif
 }
 
 void ExactImage::poisonGaps(bool poison) {

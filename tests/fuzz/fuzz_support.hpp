@@ -89,6 +89,10 @@ class ExactImage {
   bool bound() const { return image_.storage != nullptr; }
   // Whole-image window (only when bound).
   kimg_window window() const;
+  // Under AddressSanitizer, makes every byte of the block outside the window's pels unreadable, so
+  // that a call given the window is proven to read only inside it. A window that is not a plain
+  // part of this image's pels is left alone.
+  void confineTo(const kimg_window& window);
   // The pels' block and its size in bytes (null and 0 when unbound).
   unsigned char* block() const { return block_; }
   size_t bytes() const { return bytes_; }

@@ -72,7 +72,8 @@ void checkAlignment(const affineSampleParams& params, const kmath_xformLinear& i
       int32_t column = 0, row = 0;
       alignedSourcePel(code, rect.width, rect.height, j, i, &column, &row);
       const Point p = sampleCentre(params, imageFromClient, j, i);
-      const double dx = p.x - (static_cast<double>(rect.x) + column + 0.5), dy = p.y - (static_cast<double>(rect.y) + row + 0.5);
+      const double dx = p.x - (static_cast<double>(rect.x) + column + 0.5);
+      const double dy = p.y - (static_cast<double>(rect.y) + row + 0.5);
       const double tolerance = 1e-6 * (1 + std::fabs(p.x) + std::fabs(p.y));
       if (std::fabs(dx) > tolerance || std::fabs(dy) > tolerance) fail(name, "aligned sample is not on the pel the table names");
     }

@@ -42,6 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     VectorTarget destination(in, source, params.xCount);
     VectorTarget coverage(in, source, params.xCount);
+    // A window source must be read only inside the window: the rest of its image becomes unreadable
+    // (unless a destination lies in the source's own pels, which the call must refuse).
+    if (windows && destination.image()->storage != source.get()->storage &&
+        coverage.image()->storage != source.get()->storage) {
+      sampling.source->confineTo(sourceWindow);
+    }
     const uint8_t coverageChoice = in.byte() % 16;
     kimg_image* coverageImage = coverageChoice == 15 ? destination.image() : coverage.image();
     kimg_window* coverageWindow = coverageChoice == 15 ? destination.window() : coverage.window();

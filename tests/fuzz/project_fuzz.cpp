@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (clipStatus >= 0 && clips == 0) capProjectionWork(&params);
 
     VectorTarget target(in, source, params.xCount);
+    // A window source must be read only inside the window: the rest of its image becomes unreadable
+    // (unless a destination lies in the source's own pels, which the call must refuse).
+    if (windows && target.image()->storage != source.get()->storage) sampling.source->confineTo(sourceWindow);
     affineSampleCache* cache = nullptr;
     affineSampleCache* nullHandle = nullptr;
     checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
