@@ -2,9 +2,13 @@
 #              AddressSanitizer + UndefinedBehaviorSanitizer.
 # make demo  - install what is missing, build the kip tool in release and run 'kip demo out/demo'.
 # make bench - install what is missing (OpenCV included), build in release, run both benchmarks.
+# make fuzz  - install clang and libFuzzer, build the fuzz targets (ASan + UBSan), run each over its
+#              seeds, then fuzz each for FUZZ_SECONDS (FUZZ_TARGETS picks some: geometry ...).
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
-.PHONY: test test-release test-asan demo bench bootstrap clean
+.PHONY: test test-release test-asan demo bench fuzz bootstrap clean
 
 test: bootstrap test-release test-asan
 
@@ -32,6 +36,24 @@ bench:
 	cmake --build --preset release -j $(JOBS) --target kip_bench compare
 	build/release/bench/kip_bench --benchmark_min_time=0.2
 	build/release/bench/compare
+
+# New inputs go to build/fuzz/corpus/<target>, crashes to build/fuzz/artifacts, the whole output
+# to build/fuzz/logs/<target>.log; the seeds in tests/fuzz/corpus are only read.
+fuzz:
+	@scripts/bootstrap --fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	ctest --preset fuzz -j $(JOBS)
+	@mkdir -p build/fuzz/artifacts build/fuzz/logs
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build/fuzz/tests/fuzz/fuzz_$$t build/fuzz/corpus/$$t tests/fuzz/corpus/$$t \
+	    -max_total_time=$(FUZZ_SECONDS) -timeout=30 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/$$t- > build/fuzz/logs/$$t.log 2>&1 \
+	    || { tail -n 60 build/fuzz/logs/$$t.log; exit 1; }; \
+	  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' build/fuzz/logs/$$t.log; \
+	done
 
 clean:
 	rm -rf build

@@ -70,6 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A sliver at the start rounds to 0, is zeroed, and leaves the range.
         NormaliseCase{"sliverTrimmed", 4, 0, {0, 40, 77, 3}, 0, {0, 100, 255, 0}, {0, 0, 77, 3}, {0, 0, 1, 0}, 2, 3, 1},
         NormaliseCase{"noCoverage", 3, 0, {4, 5, 6}, 0, {0, 0, 0}, {4, 5, 6}, {0, 0, 0}, 3, 3, 99},
+        // Slivers only: every entry rounds to no sample, so the range is empty and the count unwritten.
+        NormaliseCase{"onlySlivers", 3, 0, {5, 9, 2}, 0, {0, 100, 20}, {5, 0, 0}, {0, 0, 0}, 3, 3, 99},
         // Only the entries both images hold, within [0, xCount).
         NormaliseCase{"origins", 6, 2, {510, 255, 100, 7, 8, 9}, -1, {255, 255, 255, 510, 255, 127, 255, 255},
                       {255, 255, 0, 7, 8, 9}, {255, 255, 255, 2, 1, 0, 1, 255}, 2, 6, 1},
@@ -188,6 +190,46 @@ TEST_P(NormalisedProjection, InsideGivesRawSums) {
     EXPECT_EQ(start, 3u);
     EXPECT_EQ(end, 13u);
   }
+}
+
+// The entries lie in pel-grid row 0 whatever the destination's y origin: an image starting above
+// it holds them in a lower row and keeps its other rows; one starting below it, or with no rows,
+// holds none, keeps its pels and gives an empty range.
+TEST_P(NormalisedProjection, EntriesLieInPelGridRowZero) {
+  const int32_t pelSize = GetParam();
+  ScopedImage source(pelSize, 12, 8);
+  fillRandom(source.get(), 24);
+  affineSampleParams params{};
+  const kmath_shapeAffineRect rect{-6, -3.25, 18, 0, 6, 8};
+  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_NEAREST, &rect, 18, 8), 0);
+  ScopedImage reference;
+  uint32_t count = 0, start = 0, end = 0;
+  ASSERT_EQ(projectNorm(pelSize, source.get(), reference.get(), params, 1, &count, &start, &end), 0);
+
+  ScopedImage above(4, 18, 3);
+  std::fill_n(static_cast<uint32_t*>(above.get()->firstPel), 3 * 18, 777u);
+  above.get()->yOrigin = -1;
+  ASSERT_EQ(projectNorm(pelSize, source.get(), above.get(), params, 1, &count, &start, &end), 0);
+  const auto* pels = static_cast<const uint32_t*>(above.get()->firstPel);
+  EXPECT_EQ(std::vector<uint32_t>(pels + 18, pels + 36), entriesOf(*reference.get()));
+  EXPECT_EQ(std::vector<uint32_t>(pels, pels + 18), std::vector<uint32_t>(18, 777u));
+  EXPECT_EQ(std::vector<uint32_t>(pels + 36, pels + 54), std::vector<uint32_t>(18, 777u));
+  EXPECT_EQ(start, 6u);
+  EXPECT_EQ(end, 18u);
+
+  ScopedImage below(4, 18, 2), empty(4, 18, 0);
+  std::fill_n(static_cast<uint32_t*>(below.get()->firstPel), 2 * 18, 777u);
+  below.get()->yOrigin = 1;
+  for (kimg_image* image : {below.get(), empty.get()}) {
+    count = 99, start = 99, end = 99;
+    ASSERT_EQ(projectNorm(pelSize, source.get(), image, params, 1, &count, &start, &end), 0);
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 0u);
+    EXPECT_EQ(count, 99u);
+  }
+  EXPECT_EQ(std::vector<uint32_t>(static_cast<const uint32_t*>(below.get()->firstPel),
+                                  static_cast<const uint32_t*>(below.get()->firstPel) + 36),
+            std::vector<uint32_t>(36, 777u));
 }
 
 TEST_P(NormalisedProjection, RefusalsWriteNothing) {

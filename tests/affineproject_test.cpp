@@ -539,6 +539,39 @@ TEST(ProjectionRefusals, ClearStatusAndNothingWritten) {
             KIP_ERR_MEMORY_OVERLAP);
 }
 
+// A mode without kernels is refused before a vector written in place is cleared.
+TEST(ProjectionRefusals, UnknownModeLeavesAnInPlaceVectorAlone) {
+  ScopedImage source(1, 20, 16), vector(4, 12, 1);
+  kiptest::fillRandom8(source.get(), 3);
+  for (int32_t i = 0; i < 12; ++i) static_cast<uint32_t*>(vector.get()->firstPel)[i] = 1000 + i;
+  const std::vector<uint32_t> before = entriesOf(*vector.get());
+  kimg_window sw = source.window(), dw = vector.window();
+  kmath_xformLinear xform{};
+  for (const uint32_t mode : {4u, 6u, 0xFFFFFFFFu}) {
+    const affineSampleParams params = paramsOf(mode, turnedRect(10, 8, 8, 6, 15), 12, 5);
+    EXPECT_EQ(kip_affineProject(source.get(), vector.get(), &params, nullptr, nullptr), KIP_ERR_MODE_UNSUPPORTED);
+    EXPECT_EQ(kip_affineProjectWindow(&sw, &kIdentity, &dw, &params, nullptr, &xform, nullptr),
+              KIP_ERR_MODE_UNSUPPORTED);
+    EXPECT_EQ(entriesOf(*vector.get()), before) << mode;
+  }
+}
+
+// A 16-bit source too tall for 16.16 positions passes the clip test of nearest sampling (it is
+// made in double precision) but not the process: the refusal comes before an in-place vector is
+// cleared.
+TEST(ProjectionRefusals, TallSixteenBitSourceLeavesAnInPlaceVectorAlone) {
+  ScopedImage source(2, 2, 32800), vector(4, 3, 1);
+  for (int32_t i = 0; i < 3; ++i) static_cast<uint32_t*>(vector.get()->firstPel)[i] = 500 + i;
+  const std::vector<uint32_t> before = entriesOf(*vector.get());
+  const affineSampleParams params = paramsOf(KIP_SAMPLE_NEAREST, turnedRect(1, 20000, 1, 8, 0), 3, 4);
+  kimg_window sw = source.window(), dw = vector.window();
+  kmath_xformLinear xform{};
+  EXPECT_EQ(kip_affineProject16(source.get(), vector.get(), &params, nullptr, nullptr), KIP_ERR_SOURCE_TOO_LARGE);
+  EXPECT_EQ(kip_affineProjectWindow16(&sw, &kIdentity, &dw, &params, nullptr, &xform, nullptr),
+            KIP_ERR_SOURCE_TOO_LARGE);
+  EXPECT_EQ(entriesOf(*vector.get()), before);
+}
+
 TEST(ProjectionAllocation, EveryFailureReturnsItsStatusAndBindsNothing) {
   ScopedImage source(1, 40, 30);
   kiptest::fillRandom8(source.get(), 2);

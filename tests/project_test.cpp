@@ -274,6 +274,53 @@ TEST(ProjectionAllocation, EveryFailurePointReturnsItsStatusAndLeaksNothing) {
   kiptest::sweepAllocationFailures([&] { return kip_projectHorizontalVector8(source.get(), vector.get(), nullptr); });
 }
 
+// A failure of the column-sum scratch row must come before anything is written: the caller's window
+// keeps its values and the vector its size, storage and entries, whichever allocation fails.
+TEST(ProjectionAllocation, FailedCallLeavesWindowAndVectorAsTheyWere) {
+  ScopedImage source(1, 40, 30);
+  kiptest::fillRandom8(source.get(), 6);
+  ScopedImage out(4, 40, 1);
+  kimg_window outWindow = out.window();
+  const kimg_window sourceWindow = source.window();
+  for (int32_t x = 0; x < 40; ++x) static_cast<uint32_t*>(out.get()->firstPel)[x] = 7;
+  kiptest::sweepAllocationFailures([&] { return kip_projectVerticalWindow8(&sourceWindow, &outWindow, nullptr); },
+                                   [&] { EXPECT_EQ(windowValues(out.get()), std::vector<uint32_t>(40, 7u)); });
+
+  for (const int32_t size : {5, 60}) {  // a vector that must grow, and one with room
+    ScopedVector vector;
+    ASSERT_EQ(kstd_vector32_resize(vector.get(), size), 0);
+    for (int32_t i = 0; i < size; ++i) vector.get()->begin[i] = 100 + i;
+    const kstd_vector32 before = *vector.get();
+    const std::vector<uint32_t> entries = vector.values();
+    kiptest::sweepAllocationFailures(
+        [&] { return kip_projectVerticalVector8(source.get(), vector.get(), nullptr); },
+        [&] {
+          EXPECT_EQ(vector.get()->begin, before.begin);
+          EXPECT_EQ(vector.get()->size, before.size);
+          EXPECT_EQ(vector.get()->capacity, before.capacity);
+          EXPECT_EQ(vector.values(), entries);
+        });
+    EXPECT_EQ(vector.get()->size, 40);
+  }
+}
+
+// A window without pels may carry a null first pel: its sums step from no address.
+TEST(ProjectionDestinations, EmptyWindowWithNullFirstPel) {
+  kimg_window empty{};
+  empty.height = 3;
+  empty.stride = 0;
+  empty.pelSize = 1;
+  for (const bool simd : {true, false}) {
+    std::unique_ptr<ScopedCpuinfo> cpu;
+    if (!simd) cpu = std::make_unique<ScopedCpuinfo>(2, 0);
+    ScopedVector rows, columns;
+    ASSERT_EQ(kip_projectHorizontalVectorWindow8(&empty, rows.get(), nullptr), 0);
+    EXPECT_EQ(rows.values(), (std::vector<uint32_t>{0, 0, 0}));
+    ASSERT_EQ(kip_projectVerticalVectorWindow8(&empty, columns.get(), nullptr), 0);
+    EXPECT_TRUE(columns.values().empty());
+  }
+}
+
 TEST(ProjectionAligned16, DirectionCodesChooseAxisAndOrder) {
   const int width = 5, height = 3, stride = 7;
   ScopedImage image(2, stride, height);

@@ -356,4 +356,37 @@ TEST(Clipped, AllocationFailuresLeakNothing) {
   }
 }
 
+// A failure after the destination's sampling (the mask's, say) must not hand the caller a bound
+// destination or a new client transform: unbound images stay unbound, a bound one that is not
+// written in place keeps its pels and transform, one written in place keeps its transform.
+TEST(Clipped, AllocationFailuresLeaveTheCallersImagesAsTheyWere) {
+  ASSERT_EQ(kip_affineTransform_setup(), 0);
+  const Source<uint8_t> s;
+  const affineSampleParams params = around(KIP_SAMPLE_BILINEAR, -10, 30);
+  constexpr kmath_xformLinear kOld{1, 2, 3, 0, 0, 3};
+  for (const int kind : {0, 1, 2}) {  // unbound, bound elsewhere, bound in place
+    SCOPED_TRACE(kind);
+    ScopedImage destination, mask;
+    if (kind > 0) {
+      ASSERT_EQ(kimg_image_assignNew(destination.get(), 1, 30, 24), 0);
+      kiptest::fillRandom8(destination.get(), 9);
+      destination.get()->xOrigin = kind == 1 ? 3 : 0;
+      ASSERT_EQ(kimg_image_setLinearImageFromClientXform(destination.get(), &kOld), 0);
+    }
+    const kimg_image before = *destination.get();
+    const std::vector<uint32_t> pels = kind > 0 ? pelsOf(before) : std::vector<uint32_t>{};
+    uint32_t willClip = 7;
+    kiptest::sweepAllocationFailures(
+        [&] { return clipped<uint8_t>(s.image.get(), destination.get(), mask.get(), &params, &willClip); },
+        [&] {
+          EXPECT_EQ(std::memcmp(destination.get(), &before, sizeof before), 0);
+          if (kind == 1) EXPECT_EQ(pelsOf(*destination.get()), pels);
+          int32_t maskBound = 1;
+          kimg_image_getIsBound(mask.get(), &maskBound);
+          EXPECT_EQ(maskBound, 0);
+        });
+    EXPECT_EQ(willClip, 1u);
+  }
+}
+
 }  // namespace

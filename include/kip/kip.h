@@ -254,7 +254,8 @@ KIP_API int32_t kstd_vector32_getBegin(kstd_vector32* vector, uint32_t** first);
 
 /* Optimization hook: null, or a function that answers nonzero for the name of an optimized routine
  * that must not run; kip then computes the same result with its portable code. It is read afresh at
- * every use and may be called from several threads at once. Names asked: "kip_affineProcess",
+ * every use, with an atomic load (store it atomically to change it while kip runs, as with C11's
+ * atomic_store or __atomic_store_n), and may be called from several threads at once. Names asked: "kip_affineProcess",
  * "kip_affineProcess16", "kf_projection_vertical8_core" (row sums), "kf_projection_horizontal8_core"
  * (column sums), "kip_affineTransformTileBilinearAccurate16Portable". */
 typedef int32_t (*kprt_optimizationHook)(const char* routineName);

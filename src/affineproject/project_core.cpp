@@ -39,6 +39,10 @@ template <typename Pel>
 int32_t projectGeneral(const kimg_window* source, const kmath_xformLinear* sourceXform, kimg_window* vector,
                        const affineSampleParams* params, const affineSampleCache* cache) {
   if constexpr (sizeof(Pel) == 2) {
+    // The 16-bit process has only 16.16 positions, whose integer parts are signed 16 bits: it would
+    // refuse a larger source after the entries were cleared, and a refused call writes nothing.
+    constexpr int32_t kFixedSourceLimit = 32767;
+    if (source->stride > kFixedSourceLimit || source->height > kFixedSourceLimit) return KIP_ERR_SOURCE_TOO_LARGE;
     // No optimized 16-bit process: clear the entries and let the portable one add into them.
     const int32_t status = ksys_memory_fill(0, static_cast<size_t>(vector->width) * sizeof(uint32_t), vector->firstPel);
     if (status < 0) return status;

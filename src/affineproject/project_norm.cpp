@@ -21,8 +21,10 @@ struct Range {
   uint32_t start, end;
 };
 
-// Indexes [0, xCount) that the image holds; an image holding none gives [0, 0).
+// Indexes [0, xCount) that the image holds in pel-grid row 0, where the entries lie; an image
+// holding none (one without that row among them) gives [0, 0).
 Range heldRange(const kimg_image& image, int32_t xCount) {
+  if (image.yOrigin > 0 || int64_t{image.yOrigin} + image.height <= 0) return {0, 0};
   const int64_t start = std::max<int64_t>(0, image.xOrigin);
   const int64_t end = std::min<int64_t>(xCount, int64_t{image.xOrigin} + image.width);
   if (start >= end) return {0, 0};
@@ -36,7 +38,8 @@ uint32_t roundedMean(uint32_t sum, double q) {
   return mean >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(mean);
 }
 
-// Pels of a 32-bit image by pel-grid x in row 0.
+// Pels of a 32-bit image by pel-grid x in pel-grid row 0 (the image's own first row only when its
+// y origin is 0), which the image must hold.
 class Entries {
  public:
   int32_t init(kimg_image* image) {
@@ -44,7 +47,7 @@ class Entries {
     if (status < 0) return status;
     status = kimg_window_validate(&window_, 4);
     if (status < 0) return status;
-    return window_.height < 1 ? KIP_ERR_BAD_SIZE : 0;
+    return kimg_window_window(&window_, window_.xOrigin, 0, window_.width, 1, nullptr);
   }
   uint32_t& operator[](int64_t x) const { return static_cast<uint32_t*>(window_.firstPel)[x - window_.xOrigin]; }
 
@@ -95,8 +98,10 @@ int32_t affineProject_normalise(kimg_image* sums, kimg_image* coverage, uint8_t 
   }
   // Entries at either end that held only a sliver of the source leave the range; one in the middle
   // stays, at 0.
+  // Slivers alone leave no entry to divide: the range is empty and the count unwritten, as when
+  // nothing saw the source.
   const bool any = trim(cover, &first, &last);
-  if (sampleCount != nullptr) *sampleCount = 1;
+  if (sampleCount != nullptr && any) *sampleCount = 1;
   if (validStart != nullptr) *validStart = static_cast<uint32_t>(any ? first : end);
   if (validEnd != nullptr) *validEnd = static_cast<uint32_t>(any ? last + 1 : end);
   return 0;

@@ -55,6 +55,8 @@ int32_t affineProcess_project8(const kimg_window* source, const kmath_xformLinea
                                const affineSampleCache* cache) {
   const int32_t status = kimg_window_validate(vector, 4);
   if (status < 0) return status;
+  // A mode without kernels is refused before the vector is cleared: a refused call writes nothing.
+  if (params != nullptr && params->sampleMode > KIP_SAMPLE_CUBIC2) return KIP_ERR_MODE_UNSUPPORTED;
   if (vector->width > 0) std::memset(vector->firstPel, 0, static_cast<size_t>(vector->width) * sizeof(uint32_t));
   return dispatchOptimizedFirst(
       kHookAffineProcess, [&] { return affineProcess_optimized8(1, source, sourceXform, vector, params, cache); },

@@ -20,6 +20,7 @@ struct BlockPrefix {
 std::atomic<uint64_t> allocationCount{0};
 std::atomic<uint64_t> failAtCount{0};  // allocationCount value that fails; 0: none
 std::atomic<int64_t> liveBlocks{0};
+std::atomic<size_t> limitBytes{0};  // largest block the test switch lets through; 0: any
 
 // Counts the attempt and says whether the test switch fails it.
 bool attemptFails() {
@@ -28,11 +29,16 @@ bool attemptFails() {
   return failAt != 0 && number == failAt;
 }
 
+bool exceedsTestLimit(size_t size) {
+  const size_t limit = limitBytes.load(std::memory_order_relaxed);
+  return limit != 0 && size > limit;
+}
+
 BlockPrefix* prefixOf(void* block) { return static_cast<BlockPrefix*>(block) - 1; }
 
 int32_t allocate(size_t size, bool clear, void** address) {
   if (address == nullptr) return KIP_ERR_NULL_POINTER;
-  if (attemptFails() || size > SIZE_MAX - 2 * kAlignment) return KIP_ERR_OUT_OF_MEMORY;
+  if (attemptFails() || exceedsTestLimit(size) || size > SIZE_MAX - 2 * kAlignment) return KIP_ERR_OUT_OF_MEMORY;
   // calloc of large blocks gets fresh zero pages from the system without touching them.
   void* raw = clear ? std::calloc(1, size + 2 * kAlignment) : std::malloc(size + 2 * kAlignment);
   if (raw == nullptr) return KIP_ERR_OUT_OF_MEMORY;
@@ -106,5 +112,6 @@ int32_t ksys_memory_copyRect(size_t rowBytes, size_t rows, ptrdiff_t sourceStrid
 void ksys_memory_testFailAt(uint64_t n) {
   failAtCount.store(n == 0 ? 0 : allocationCount.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
 }
+void ksys_memory_testLimitBytes(size_t maxBytes) { limitBytes.store(maxBytes, std::memory_order_relaxed); }
 uint64_t ksys_memory_testAllocationCount() { return allocationCount.load(std::memory_order_relaxed); }
 int64_t ksys_memory_testLiveBlocks() { return liveBlocks.load(std::memory_order_relaxed); }

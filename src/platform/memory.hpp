@@ -29,5 +29,8 @@ int32_t ksys_memory_copyRect(size_t rowBytes, size_t rows, ptrdiff_t sourceStrid
 // Test switches. failAt(n): allocation number n from now fails (1 = the next one), and that one
 // only; 0 turns it off. The counters let a sweep know how many allocations a call made.
 void ksys_memory_testFailAt(uint64_t n);
+// testLimitBytes(n): every allocation of more than n bytes fails (0: no limit), so that fuzzing
+// can ask for huge images without the machine having to provide them.
+void ksys_memory_testLimitBytes(size_t maxBytes);
 uint64_t ksys_memory_testAllocationCount();  // allocations attempted since the process started
 int64_t ksys_memory_testLiveBlocks();        // blocks allocated and not yet freed

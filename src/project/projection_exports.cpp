@@ -91,22 +91,38 @@ int32_t kf_projection_vector8(const kimg_window* source, kstd_vector32* vector, 
   if (status < 0) return status;
   const SumShape shape = sumShapeOf(*source, directionCode);
 
-  status = kstd_vector32_resize(vector, shape.length);
+  // The sums can still fail once the vector has room (the column-sum core allocates), and a failed
+  // call must leave the caller's vector as it was: the sums go into a working copy of the record,
+  // or into a new vector when it must grow, which replaces the caller's only on success. A copy
+  // that has room shares the storage, but a failed sum has written nothing there, and the entries
+  // its resize clears lie beyond the caller's size.
+  const bool grow = shape.length > vector->capacity;
+  kstd_vector32 target = *vector;
+  if (grow) {
+    status = kstd_vector32_construct(&target);
+    if (status < 0) return status;
+  }
+  status = kstd_vector32_resize(&target, shape.length);
   if (status < 0) return status;
   uint32_t* first = nullptr;
-  status = kstd_vector32_getBegin(vector, &first);
-  if (status < 0) return status;
+  status = kstd_vector32_getBegin(&target, &first);
 
   // Describe the vector's storage as a one-row window of 32-bit pels.
   kimg_window vectorWindow{};
-  status = kimg_window_initUnbound(&vectorWindow);
-  if (status < 0) return status;
+  if (status >= 0) status = kimg_window_initUnbound(&vectorWindow);
   vectorWindow.width = shape.length;
   vectorWindow.height = 1;
   vectorWindow.stride = shape.length;
   vectorWindow.firstPel = first;
   vectorWindow.pelSize = 4;
-  return projectWindow(source, &vectorWindow, directionCode, pelCount);
+  if (status >= 0) status = projectWindow(source, &vectorWindow, directionCode, pelCount);
+  if (status < 0) {
+    if (grow) kstd_vector32_destruct(&target);
+    return status;
+  }
+  if (grow) kstd_vector32_destruct(vector);
+  *vector = target;
+  return status;
 }
 
 namespace {

@@ -13,9 +13,9 @@ void rowSumsPortable(const Pel* firstPel, int32_t width, int32_t height, ptrdiff
                      bool reverse) {
   for (int32_t i = 0; i < height; ++i) {
     const int32_t y = reverse ? height - 1 - i : i;
-    const Pel* row = firstPel + static_cast<ptrdiff_t>(y) * stridePels;
     uint32_t sum = 0;
-    for (int32_t x = 0; x < width; ++x) sum += row[x];
+    // A window without pels may have no first pel to step from (null): empty rows are not walked.
+    for (int32_t x = 0; x < width; ++x) sum += firstPel[static_cast<ptrdiff_t>(y) * stridePels + x];
     out[i] = sum;
   }
 }
@@ -26,7 +26,8 @@ int32_t columnSumsPortable(const Pel* firstPel, int32_t width, int32_t height, p
                            bool reverse) {
   const int32_t status = ksys_memory_fill(0, static_cast<size_t>(width) * sizeof(uint32_t), out);
   if (status < 0) return status;
-  for (int32_t y = 0; y < height; ++y) {
+  // A window without pels may have no first pel to step from (null).
+  for (int32_t y = 0; y < height && width > 0; ++y) {
     const Pel* row = firstPel + static_cast<ptrdiff_t>(y) * stridePels;
     for (int32_t x = 0; x < width; ++x) out[x] += row[x];
   }

@@ -44,8 +44,10 @@ void RowSums8(const uint8_t* firstPel, int32_t width, int32_t height, ptrdiff_t 
               int32_t reverse) {
   for (int32_t i = 0; i < height; ++i) {
     const int32_t y = reverse ? height - 1 - i : i;
-    out[i] = static_cast<uint32_t>(RowSum8(firstPel + static_cast<ptrdiff_t>(y) * strideBytes,
-                                           static_cast<size_t>(width)));
+    // A window without pels may have no first pel to step from (null): its rows sum to 0.
+    out[i] = width == 0 ? 0u
+                        : static_cast<uint32_t>(RowSum8(firstPel + static_cast<ptrdiff_t>(y) * strideBytes,
+                                                        static_cast<size_t>(width)));
   }
 }
 
@@ -98,6 +100,7 @@ HWY_INLINE void FlushPartial(uint16_t* HWY_RESTRICT partial, size_t width, uint3
 void ColumnSums8(const uint8_t* firstPel, int32_t width, int32_t height, ptrdiff_t strideBytes, uint32_t* out,
                  uint16_t* partial) {
   constexpr int32_t kBlockRows = 256;
+  if (width == 0) return;  // no columns, and maybe no first pel to step from
   for (int32_t y = 0; y < height; y += kBlockRows) {
     const int32_t rows = height - y < kBlockRows ? height - y : kBlockRows;
     AddRowsTo16(firstPel + static_cast<ptrdiff_t>(y) * strideBytes, rows, strideBytes, static_cast<size_t>(width),

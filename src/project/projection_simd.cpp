@@ -31,15 +31,16 @@ int32_t kf_projection_horizontal8_core(const uint8_t* firstPel, int32_t width, i
                                        uint32_t* out, int32_t reverse) {
   int32_t status = requirePackedIntegerProcessor();
   if (status != 0) return status;
-  status = ksys_memory_fill(0, static_cast<size_t>(width) * sizeof(uint32_t), out);
-  if (status < 0) return status;
 
   CleanupList cleanup;
   void* scratch = nullptr;
   // 64 bytes beyond the row let a kernel finish its last vector without a bounds test later.
+  // Allocated before the output is cleared, so that a failure leaves the caller's values alone.
   status = ksys_memory_allocClear_internal(static_cast<size_t>(width) * 2 + 64, &scratch);
   if (status < 0) return cleanup.finish(status);
   cleanup.addMemory(&scratch);
+  status = ksys_memory_fill(0, static_cast<size_t>(width) * sizeof(uint32_t), out);
+  if (status < 0) return cleanup.finish(status);
 
   HWY_DYNAMIC_DISPATCH(kip::ColumnSums8)(firstPel, width, height, strideBytes, out, static_cast<uint16_t*>(scratch));
   if (reverse && width >= 2) {

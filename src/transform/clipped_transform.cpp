@@ -53,31 +53,53 @@ int32_t checkArguments(const kimg_image* source, kimg_image* destination, const 
   return checkApart(destination, clipMask);
 }
 
-// Transforms into target: in place when it is bound, at origin (0, 0) and exactly xCount x yCount;
-// otherwise into a temporary image that is copied into a bound target (which also takes its
-// client transform) or lent to an unbound one.
+// One transform of the clipped call into a caller's image. render() writes the target in place
+// when it is bound, at origin (0, 0) and exactly xCount x yCount, and otherwise a temporary image
+// (on the call's clean-up list) that deliver() then lends to an unbound target or copies into a
+// bound one with its client transform. Delivery waits until every step that can fail has run, so
+// that a failed call leaves the caller's records as they were: only the pels of an in-place target
+// may have been written, and restore() gives it back its client transform.
 template <class Pels>
-int32_t transformInto(const kimg_image* source, kimg_image* target, const affineSampleParams* params,
-                      affineSampleCache** cacheHandle) {
-  int32_t targetBound = 0;
-  int32_t status = kimg_image_getIsBound(target, &targetBound);
-  if (status < 0) return status;
-  if (targetBound && target->xOrigin == 0 && target->yOrigin == 0 && target->width == params->xCount &&
-      target->height == params->yCount) {
-    return Pels::transform(source, target, params, cacheHandle);
+class Rendering {
+ public:
+  explicit Rendering(kimg_image* target) : target_(target) {
+    if (target != nullptr) before_ = *target;  // a copy of the record, owning nothing
   }
-  kimg_image temporary;  // outlives the list that destroys it
-  CleanupList cleanup;
-  status = kimg_image_construct(&temporary, Pels::kPelSize, params->xCount, params->yCount);
-  if (status < 0) return status;
-  cleanup.addObject<kimg_image_destruct>(&temporary);
-  status = Pels::transform(source, &temporary, params, cacheHandle);
-  if (status < 0) return status;
-  if (!targetBound) return kimg_image_assign(target, &temporary);
-  status = Pels::copy(&temporary, target);
-  if (status < 0) return status;
-  return kimg_image_copyXforms(target, &temporary);
-}
+
+  int32_t render(const kimg_image* source, const affineSampleParams* params, affineSampleCache** cacheHandle,
+                 CleanupList& cleanup) {
+    int32_t bound = 0;
+    int32_t status = kimg_image_getIsBound(target_, &bound);
+    if (status < 0) return status;
+    targetBound_ = bound != 0;
+    inPlace_ = targetBound_ && target_->xOrigin == 0 && target_->yOrigin == 0 && target_->width == params->xCount &&
+               target_->height == params->yCount;
+    if (inPlace_) return Pels::transform(source, target_, params, cacheHandle);
+    status = kimg_image_construct(&temporary_, Pels::kPelSize, params->xCount, params->yCount);
+    if (status < 0) return status;
+    cleanup.addObject<kimg_image_destruct>(&temporary_);
+    return Pels::transform(source, &temporary_, params, cacheHandle);
+  }
+
+  int32_t deliver() {
+    if (inPlace_) return 0;
+    if (!targetBound_) return kimg_image_assign(target_, &temporary_);
+    const int32_t status = Pels::copy(&temporary_, target_);
+    if (status < 0) return status;
+    return kimg_image_copyXforms(target_, &temporary_);
+  }
+
+  void restore() {
+    if (inPlace_) kimg_image_copyXforms(target_, &before_);
+  }
+
+ private:
+  kimg_image* target_;
+  kimg_image before_{};
+  kimg_image temporary_{};  // outlives the clean-up list that destroys it (declared before it)
+  bool targetBound_ = false;
+  bool inPlace_ = false;
+};
 
 // A zero-filled image over rect of the source's pel grid, with the source's client transform.
 int32_t makePadded(kimg_image* padded, int32_t pelSize, const kstd_rect32& rect, const kimg_image* source) {
@@ -113,8 +135,10 @@ int32_t clippedTransform(const kimg_image* source, kimg_image* destination, kimg
   kstd_rect32 rect{};
   status = kip_affineSampleParams_getMaxSrcRect(params, source, &rect);
   if (status < 0) return status;
-  // The padded source(s) outlive the list that destroys them.
+  // The padded source(s) and the renderings' temporaries outlive the list that destroys them.
   kimg_image padded, maskSource;
+  Rendering<Pels> sums(destination);
+  Rendering<TransformPels8> cover(clipMask);
   CleanupList cleanup;
   status = makePadded(&padded, Pels::kPelSize, rect, source);
   if (status < 0) return status;
@@ -125,30 +149,40 @@ int32_t clippedTransform(const kimg_image* source, kimg_image* destination, kimg
   status = ksys_attention_check();
   if (status < 0) return status;
 
-  status = transformInto<Pels>(&padded, destination, params, cacheHandle);
+  status = sums.render(&padded, params, cacheHandle, cleanup);
   if (status < 0) return status;
+  const auto failed = [&](int32_t failure) {
+    sums.restore();
+    cover.restore();
+    return failure;
+  };
   kstd_rect32 common{};
   int32_t noCommonPel = 0;
   status = kimg_imageConst_gcr(&padded, source, &common, &noCommonPel);
-  if (status < 0) return status;
-  // The destination now holds only zeros; the mask would too, and is left alone.
-  if (noCommonPel) return KIP_ERR_TRANSFORM_NO_OVERLAP;
+  if (status < 0) return failed(status);
+  if (noCommonPel) {
+    // The destination holds only zeros; the mask would too, and is left alone.
+    status = sums.deliver();
+    return status < 0 ? status : KIP_ERR_TRANSFORM_NO_OVERLAP;
+  }
   if (clipMask != nullptr) {
     kimg_image* indicator = &padded;
     if constexpr (Pels::kPelSize != 1) {
       // The mask is 8-bit whatever the source: give back the wide padded copy before making it.
       status = kimg_image_setUnbound(&padded);
-      if (status < 0) return status;
+      if (status < 0) return failed(status);
       status = makePadded(&maskSource, 1, rect, source);
-      if (status < 0) return status;
+      if (status < 0) return failed(status);
       cleanup.addObject<kimg_image_destruct>(&maskSource);
       indicator = &maskSource;
     }
     status = fillIndicator(indicator, common);
-    if (status < 0) return status;
-    status = transformInto<TransformPels8>(indicator, clipMask, params, cacheHandle);
-    if (status < 0) return status;
+    if (status < 0) return failed(status);
+    status = cover.render(indicator, params, cacheHandle, cleanup);
+    if (status < 0) return failed(status);
   }
+  status = sums.deliver();
+  if (status >= 0 && clipMask != nullptr) status = cover.deliver();
   status = cleanup.finish(status);
   if (status >= 0) *willClip = 1;
   return status;
