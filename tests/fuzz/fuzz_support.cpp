@@ -56,6 +56,12 @@ void traceImage(const char* what, const kimg_image* i) {
         i->yOrigin, m.tx, m.ty, m.e0, m.e1, m.e2, m.e3);
 }
 
+void traceWindow(const char* what, const kimg_window* w) {
+  if (w == nullptr) return trace("%s: null", what);
+  trace("%s: window %d x %d at (%d, %d), stride %d, pel size %d, first pel %p", what, w->width, w->height, w->xOrigin,
+        w->yOrigin, w->stride, w->pelSize, w->firstPel);
+}
+
 void checkStatus(const char* call, int32_t status) {
   if (status >= 0) return;
   if ((static_cast<uint32_t>(status) & 0xFFE0u) == 0x600u) fail(call, "declined status escaped", status);
