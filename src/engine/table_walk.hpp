@@ -134,6 +134,14 @@ int32_t tableWalk(const tableWalkSetup& setup, const Pel* source, OnRow&& onRow)
       const ptrdiff_t base = ptrdiff_t{fixedIntegerPart(py)} * stride + fixedIntegerPart(px) +
                              ptrdiff_t{fixedIntegerPart(start.minor)} * h.minorStep -
                              (h.majorSign < 0 ? h.majorStep : 0);
+      // The same position as whole-pel coordinates along the major and minor axes, for the edge
+      // pass: an offset cannot tell a pel past a row's end from the next row's first pel.
+      const int32_t baseX = fixedIntegerPart(px) + (h.isYMajor ? fixedIntegerPart(start.minor) : 0) +
+                            (!h.isYMajor && h.majorSign < 0 ? 1 : 0);
+      const int32_t baseY = fixedIntegerPart(py) + (h.isYMajor ? 0 : fixedIntegerPart(start.minor)) +
+                            (h.isYMajor && h.majorSign < 0 ? 1 : 0);
+      const int32_t baseMajor = h.isYMajor ? baseY : baseX;
+      const int32_t baseMinor = h.isYMajor ? baseX : baseY;
       const int32_t valueCount = h.firstPassCount[type] + 1 + 2 * lead;
       auto* line = static_cast<unsigned char*>(lines[type]);
 
@@ -145,7 +153,8 @@ int32_t tableWalk(const tableWalkSetup& setup, const Pel* source, OnRow&& onRow)
         const ptrdiff_t valueOffset = base + ptrdiff_t{k - lead} * h.majorStep;
         const int32_t valueMinor = fixedWrapAdd(minorAccumulator, fixedWrapMultiply(h.minorAdvance, k - lead));
         const tableEdgeSpan span =
-            TableEdgeRow<Pel>(h, cubic, setup.cubicWeights, source, setup.lastOffset, valueOffset, valueMinor, line)
+            TableEdgeRow<Pel>(h, cubic, setup.cubicWeights, source, stride, setup.lastOffset, valueOffset,
+                              baseMajor + (k - lead) * h.majorSign, baseMinor, valueMinor, line)
                 .settle(valueCount);
         // The kernel starts at the span's first value, which sits lead values after the position
         // the kernel is given.

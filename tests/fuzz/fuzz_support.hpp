@@ -168,6 +168,7 @@ class LeakCheck {
 // Traces the sampling and an image record.
 void traceParams(const affineSampleParams& params);
 void traceImage(const char* what, const kimg_image* image);
+void traceWindow(const char* what, const kimg_window* window);
 
 // Largest block the fuzz targets let kip allocate.
 inline constexpr size_t kAllocationLimit = size_t{16} << 20;

@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const VectorPels destinationPels(around(destination)), coveragePels(around(coverage));
 
     traceImage("source", source.get());
+    traceWindow("source window", &sourceWindow);
     traceParams(params);
     traceImage("destination", destination.image());
     traceImage("coverage", coverageImage);

@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const VectorPels pelsBefore(beforeWindow);
 
     traceImage("source", source.get());
+    traceWindow("source window", &sourceWindow);
     traceParams(params);
     traceImage("destination", target.image());
     const int32_t status = runCall(in, name, [&] {

@@ -1,0 +1,255 @@
+// Images over exact heap blocks (row gaps and, on request, everything outside a window made
+// unreadable under AddressSanitizer), fuzzed images and windows, and snapshots of records and pels.
+#include "fuzz_support.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <random>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KIPFUZZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KIPFUZZ_ASAN 1
+#endif
+#endif
+#ifdef KIPFUZZ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace kipfuzz {
+
+ExactImage::ExactImage() { kimg_image_constructUnbound(&image_); }
+
+ExactImage::ExactImage(int32_t pelSize, int32_t width, int32_t height, int32_t stride, uint32_t seed, bool poison) {
+  kimg_image_constructUnbound(&image_);
+  if (width < 0 || height < 0 || stride < width || (pelSize != 1 && pelSize != 2 && pelSize != 4)) {
+    // Let the library refuse it; nothing to allocate.
+    if (kimg_image_bindExternal(&image_, nullptr, pelSize, width, height, stride) >= 0) {
+      fail("kimg_image_bindExternal", "accepted a bad layout");
+    }
+    return;
+  }
+  const size_t pels = width == 0 || height == 0 ? 0 : static_cast<size_t>(stride) * (height - 1) + width;
+  bytes_ = pels * pelSize;
+  if (bytes_ > 0) {
+    block_ = static_cast<unsigned char*>(std::malloc(bytes_));
+    std::mt19937 random(seed);
+    for (size_t i = 0; i < bytes_; i += 4) {
+      const uint32_t r = static_cast<uint32_t>(random());
+      std::memcpy(block_ + i, &r, bytes_ - i < 4 ? bytes_ - i : 4);
+    }
+  }
+  const int32_t status = kimg_image_bindExternal(&image_, block_, pelSize, width, height, stride);
+  checkStatus("kimg_image_bindExternal", status);
+  if (status < 0) {
+    std::free(block_);
+    block_ = nullptr;
+    bytes_ = 0;
+    return;
+  }
+  rowBytes_ = static_cast<size_t>(width) * pelSize;
+  strideBytes_ = static_cast<size_t>(stride) * pelSize;
+  rows_ = height;
+  if (poison) {
+    poisonGaps(true);
+  } else {
+    strideBytes_ = rowBytes_;  // nothing to unpoison later
+  }
+}
+
+ExactImage::~ExactImage() {
+  kimg_image_destruct(&image_);
+#ifdef KIPFUZZ_ASAN
+  if (block_ != nullptr) ASAN_UNPOISON_MEMORY_REGION(block_, bytes_);
+#endif
+  std::free(block_);
+}
+
+void ExactImage::confineTo(const kimg_window& window) {
+#ifdef KIPFUZZ_ASAN
+  if (block_ == nullptr || window.pelSize != image_.pelSize || window.width <= 0 || window.height <= 0 ||
+      window.stride != image_.stride) {
+    return;
+  }
+  const auto first = static_cast<unsigned char*>(window.firstPel);
+  const size_t rowBytes = static_cast<size_t>(window.width) * window.pelSize;
+  const size_t strideBytes = static_cast<size_t>(window.stride) * window.pelSize;
+  if (first < block_ || first > block_ + bytes_) return;
+  const size_t offset = static_cast<size_t>(first - block_);
+  if (offset + strideBytes * (window.height - 1) + rowBytes > bytes_) return;
+  ASAN_POISON_MEMORY_REGION(block_, bytes_);
+  for (int32_t y = 0; y < window.height; ++y) ASAN_UNPOISON_MEMORY_REGION(first + y * strideBytes, rowBytes);
+#else
+  (void)window;
+#endif
+}
+
+void ExactImage::poisonGaps(bool poison) {
+#ifdef KIPFUZZ_ASAN
+  if (block_ == nullptr || strideBytes_ == rowBytes_) return;
+  for (int32_t y = 0; y + 1 < rows_; ++y) {
+    unsigned char* gap = block_ + y * strideBytes_ + rowBytes_;
+    if (poison) {
+      ASAN_POISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
+    } else {
+      ASAN_UNPOISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
+    }
+  }
+#else
+  (void)poison;
+#endif
+}
+
+kimg_window ExactImage::window() const {
+  kimg_window window{};
+  kimg_windowConst_init(&window, &image_);
+  return window;
+}
+
+std::unique_ptr<ExactImage> makeImage(Input& in, int32_t pelSize, int32_t maxSize) {
+  std::unique_ptr<ExactImage> image;
+  if (in.oneIn(16)) {
+    image = std::make_unique<ExactImage>();
+  } else {
+    if (pelSize == 0) {
+      static constexpr int32_t kSizes[] = {1, 2, 4, 1, 2, 3, 0};
+      pelSize = kSizes[in.byte() % std::size(kSizes)];
+    } else if (in.oneIn(32)) {
+      pelSize = pelSize == 1 ? 2 : 1;  // the wrong pel size for the function
+    }
+    int32_t width = in.extent(maxSize);
+    int32_t height = in.extent(maxSize);
+    int32_t stride = in.stride(width);
+    if (in.oneIn(32)) {
+      // Taller than 16.16 positions serve, thin enough to stay cheap.
+      width = in.range(0, 2);
+      height = in.range(32767, 33000);
+      stride = width;
+    }
+    if (stride >= 32768) height = in.range(0, 2);
+    image = std::make_unique<ExactImage>(pelSize, width, height, stride, in.u32());
+    if (image->bound()) {
+      image->get()->xOrigin = in.origin();
+      image->get()->yOrigin = in.origin();
+      if (in.oneIn(4)) {
+        const kmath_xformLinear xform = in.xform();
+        checkStatus("kimg_image_setLinearImageFromClientXform",
+                    kimg_image_setLinearImageFromClientXform(image->get(), &xform));
+      }
+    }
+  }
+  return image;
+}
+
+kimg_window makeWindow(Input& in, const ExactImage& image) {
+  kimg_window window{};
+  if (!image.bound()) {
+    kimg_window_initUnbound(&window);
+    return window;
+  }
+  // An image whose origin puts its far edge past the 32-bit range has no valid window.
+  if (kimg_windowConst_init(&window, image.get()) < 0) return window;
+  if (in.oneIn(2)) {
+    // Near the window, in 64 bits: an origin at the end of the range must not wrap here.
+    const auto near = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    const int32_t x = near(int64_t{window.xOrigin} + in.range(-3, 3) + in.range(0, window.width));
+    const int32_t y = near(int64_t{window.yOrigin} + in.range(-3, 3) + in.range(0, window.height));
+    const int32_t w = in.range(-1, 3) + in.range(0, window.width);
+    const int32_t h = in.range(-1, 3) + in.range(0, window.height);
+    int32_t clipped = 0;
+    kimg_window narrowed = window;
+    const int32_t status = kimg_windowConst_window(&narrowed, x, y, w, h, in.flag() ? &clipped : nullptr);
+    checkStatus("kimg_windowConst_window", status);
+    if (status >= 0) window = narrowed;
+  }
+  switch (in.byte() % 32) {
+    case 31: window.width = -1; break;
+    case 30: window.height = -in.range(1, 1000); break;
+    case 29: window.stride = window.width - 1; break;
+    case 28: window.firstPel = nullptr; break;
+    case 27: window.pelSize = 3; break;
+    case 26: window.xOrigin = INT32_MAX - in.range(0, 2); break;
+    case 25: window.pelSize = 0; break;
+    default: break;
+  }
+  return window;
+}
+
+namespace {
+
+void copyPels(const kimg_window& window, std::vector<unsigned char>* out) {
+  if (window.pelSize != 1 && window.pelSize != 2 && window.pelSize != 4) return;
+  if (window.width <= 0 || window.height <= 0 || window.firstPel == nullptr || window.stride < window.width) return;
+  const size_t rowBytes = static_cast<size_t>(window.width) * window.pelSize;
+  for (int32_t y = 0; y < window.height; ++y) {
+    const auto* row = static_cast<const unsigned char*>(window.firstPel) +
+                      static_cast<ptrdiff_t>(y) * window.stride * window.pelSize;
+    out->insert(out->end(), row, row + rowBytes);
+  }
+}
+
+kimg_window windowOfImageRecord(const kimg_image& image) {
+  kimg_window window{};
+  if (image.storage == nullptr) return window;
+  window.width = image.width;
+  window.height = image.height;
+  window.stride = image.stride;
+  window.firstPel = image.firstPel;
+  window.pelSize = image.pelSize;
+  return window;
+}
+
+}  // namespace
+
+Snapshot::Snapshot(const kimg_image* image) : image_(image) {
+  if (image == nullptr) return;
+  imageRecord_ = *image;
+  copyPels(windowOfImageRecord(*image), &pels_);
+}
+
+Snapshot::Snapshot(const kimg_window* window) : window_(window) {
+  if (window == nullptr) return;
+  windowRecord_ = *window;
+  copyPels(*window, &pels_);
+}
+
+void Snapshot::expectUnchanged(const char* call) const {
+  std::vector<unsigned char> now;
+  if (image_ != nullptr) {
+    if (std::memcmp(image_, &imageRecord_, sizeof imageRecord_) != 0) fail(call, "changed the image record");
+    copyPels(windowOfImageRecord(*image_), &now);
+  }
+  if (window_ != nullptr) {
+    if (std::memcmp(window_, &windowRecord_, sizeof windowRecord_) != 0) fail(call, "changed the window record");
+    copyPels(*window_, &now);
+  }
+  if (now != pels_) fail(call, "changed pels");
+}
+
+void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {
+  switch (code) {
+    case 1: *row = j, *column = i; break;
+    case 90: *row = j, *column = w - 1 - i; break;
+    case 91: *row = i, *column = w - 1 - j; break;
+    case 180: *row = h - 1 - i, *column = w - 1 - j; break;
+    case 181: *row = h - 1 - j, *column = w - 1 - i; break;
+    case 270: *row = h - 1 - j, *column = i; break;
+    case 271: *row = h - 1 - i, *column = j; break;
+    default: *row = i, *column = j; break;
+  }
+}
+
+uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y) {
+  const auto* row = static_cast<const unsigned char*>(window.firstPel) +
+                    static_cast<ptrdiff_t>(y) * window.stride * window.pelSize;
+  switch (window.pelSize) {
+    case 1: return row[x];
+    case 2: return reinterpret_cast<const uint16_t*>(row)[x];
+    default: return reinterpret_cast<const uint32_t*>(row)[x];
+  }
+}
+
+}  // namespace kipfuzz
