@@ -148,8 +148,13 @@ TEST(Concurrency, EightThreadsWithTheirOwnCachesMatchOneThread) {
       }
     });
   }
+  // The hook is installed before the workers start and the swapping waits for its first question,
+  // so that a loaded machine that schedules the swapper late still has the hook asked.
+  hookQuestions.store(0);
+  __atomic_store_n(&kprt_isOptimizationInhibitedFP, &sumsOnlyHook, __ATOMIC_RELEASE);
   threads.emplace_back([&] {
-    for (int i = 0; !done.load(); ++i) {
+    while (hookQuestions.load() == 0 && !done.load()) std::this_thread::yield();
+    for (int i = 1; !done.load(); ++i) {
       // An application that swaps the hook while kip runs stores it atomically; kip loads it so.
       __atomic_store_n(&kprt_isOptimizationInhibitedFP, i % 2 == 0 ? &sumsOnlyHook : nullptr, __ATOMIC_RELEASE);
       std::this_thread::yield();
