@@ -12,15 +12,15 @@ class ksys_lock {
   ksys_lock& operator=(const ksys_lock&) = delete;
 
   void lock() noexcept {
-    while (held_.exchange(true, std::memory_order_acquire)) held_.wait(true, std::memory_order_relaxed);
+    while (held_.exchange(1, std::memory_order_acquire) != 0) held_.wait(1, std::memory_order_relaxed);
   }
   void unlock() noexcept {
-    held_.store(false, std::memory_order_release);
+    held_.store(0, std::memory_order_release);
     held_.notify_one();
   }
 
  private:
-  std::atomic<bool> held_{false};
+  std::atomic<int> held_{0};  // an int, so that waiting is a plain futex and not a shared proxy
 };
 
 // Holds a ksys_lock for a scope.
