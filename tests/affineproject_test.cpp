@@ -572,6 +572,33 @@ TEST(ProjectionRefusals, TallSixteenBitSourceLeavesAnInPlaceVectorAlone) {
   EXPECT_EQ(entriesOf(*vector.get()), before);
 }
 
+// Sums and coverage into windows that hold their entries, at different strides: no failure of the
+// coverage pass (for memory) may come after the caller's sums are written, whichever allocation
+// fails.
+TEST(ProjectionAllocation, ClippedFailuresLeaveInPlaceVectorsAlone) {
+  ScopedImage source(1, 40, 30), sums(4, 24, 2), coverage(4, 20, 1);
+  kiptest::fillRandom8(source.get(), 12);
+  kiptest::fillRandom8(sums.get(), 13);  // any bytes: they must survive a failure
+  sums.get()->xOrigin = -4;              // holds entries 0 to 19 of row 0, at another stride
+  const affineSampleParams leaves = paramsOf(KIP_SAMPLE_CUBIC2, turnedRect(4, 15, 24, 10, 25), 20, 9);
+  kimg_window sw = source.window(), dw = sums.window(), cw = coverage.window();
+  kmath_xformLinear xform{};
+  uint32_t count = 0, clip = 0;
+  // A turned sampling (the engine's passes), and an aligned one (row sums, whose core allocates in
+  // each pass).
+  const kmath_shapeAffineRect alignedRect{30, 5, 20, 0, 0, 9};
+  const affineSampleParams aligned = paramsOf(KIP_SAMPLE_CUBIC2, alignedRect, 20, 9);
+  for (const affineSampleParams* params : {&leaves, &aligned}) {
+    const std::vector<uint32_t> before = entriesOf(*sums.get());
+    kiptest::sweepAllocationFailures(
+        [&] {
+          return kip_affineProjectClippedWindow(&sw, &kIdentity, &dw, &cw, params, nullptr, &xform, 255, &count, &clip);
+        },
+        [&] { EXPECT_EQ(entriesOf(*sums.get()), before); });
+    EXPECT_EQ(clip, 1u);
+  }
+}
+
 TEST(ProjectionAllocation, EveryFailureReturnsItsStatusAndBindsNothing) {
   ScopedImage source(1, 40, 30);
   kiptest::fillRandom8(source.get(), 2);

@@ -7,6 +7,7 @@
 #include "engine/line_kernels.hpp"
 #include "engine/table_core.hpp"
 #include "engine/table_process.hpp"
+#include "support/support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -626,6 +627,22 @@ TEST_P(ClipLimits, PelsBesideTheWindowDoNotMatter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ClipLimits, kModeCases, modeName);
+
+// A map whose destination rows run straight up the source (x step below 1e-6, no x movement down
+// the columns) is oriented by its y step: the walk then advances along its rows, where a map taken
+// for one running down would have no line to walk and fail as a defect.
+TEST(TableProcess, RowsRunningStraightUpAreSampled) {
+  kiptest::ScopedImage source(1, 40, 40);
+  kiptest::fillRandom8(source.get(), 3);
+  for (const uint32_t mode : {KIP_SAMPLE_LINEAR2, KIP_SAMPLE_CUBIC2}) {
+    affineSampleParams params{};
+    const kmath_shapeAffineRect rect{20, 30, 3.2e-6, 0, -16, 4};
+    ASSERT_EQ(kip_affineSampleParams_init(&params, mode, &rect, 8, 4), 0);
+    kiptest::ScopedImage out, vector;
+    EXPECT_EQ(kip_affineTransform(source.get(), out.get(), &params, nullptr), 0) << mode;
+    EXPECT_EQ(kip_affineProject(source.get(), vector.get(), &params, nullptr, nullptr), 0) << mode;
+  }
+}
 
 // What the table path refuses, each with its own status, before it writes anything.
 TEST(TableProcess, RefusesWhatItCannotSample) {

@@ -510,8 +510,9 @@ KIP_API int32_t kip_affineTransformClipped16(const kimg_image* source, kimg_imag
  * nearest and bilinear sampling only), KIP_ERR_MEMORY_OVERLAP (source, destination and coverage
  * pels must not share memory), KIP_ERR_SOURCE_TOO_LARGE (16-bit sources, and 8-bit ones in the
  * two-pass modes, need row strides and heights below 32768), and those of the clip test and the
- * window checks. A refused call writes nothing and binds nothing; a failed image call unbinds again
- * what it bound.
+ * window checks. A refused call writes nothing and binds nothing; so does a call that fails later
+ * (for memory, say): every step that can fail comes before a caller's pel is written, and an image
+ * call unbinds again what it bound.
  * ------------------------------------------------------------------------------------------- */
 
 KIP_API int32_t kip_affineProject(const kimg_image* source, kimg_image* destination, const affineSampleParams* params,

@@ -123,7 +123,10 @@ int32_t clippedWindow(const kimg_window* source, const kmath_xformLinear* source
   kimg_image temporaries[2] = {};
   kimg_window vectors[2] = {};
   for (int k = 0; k < 2 && status >= 0; ++k) {
-    inPlace[k] = holdsVector(*targets[k], xCount);
+    // The sums always go into a vector of their own, copied in at the end: the coverage pass after
+    // them can still fail (for memory), and a failed call leaves the caller's destination as it
+    // was. The coverage is the last pass, which fails, if at all, before it writes.
+    inPlace[k] = k == 1 && holdsVector(*targets[k], xCount);
     status = inPlace[k] ? vectorInPlace(*targets[k], xCount, &vectors[k])
                         : temporaryVector(&temporaries[k], xCount, cleanup, &vectors[k]);
   }

@@ -83,6 +83,10 @@ int32_t affineSampleCache_refresh(affineSampleCache* cache, const kimg_window* s
     if (hit) {
       status = sampleTable_isStale(slot, source, destination, &rebuild);
       if (status < 0) return status;
+      // A projection adds every row into one vector and never steps by the destination's stride, so
+      // a table built for another vector at the same place serves it. This also keeps the clipped
+      // projection's coverage pass from allocating after its sums have been written in place.
+      if (forProjection && rebuild && slot->sourceStride == source->stride) rebuild = 0;
     }
     if (rebuild) {
       (eightBit ? tables8 : tables16).fetch_add(1, std::memory_order_relaxed);

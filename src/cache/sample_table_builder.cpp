@@ -73,7 +73,9 @@ Tiling searchTiling(const Matrix& m, int32_t columns, int32_t rows, int32_t marg
 // as quadrants: x-major within 45 degrees of +x or -x.
 double rowAngle(const Matrix& m) {
   if (std::fabs(m.a) >= 1e-6) return -std::atan2(m.c, m.a);
-  const bool up = (m.c * m.b >= 0.0 && m.b < 0.0) || (m.c * m.b < 0.0 && m.b >= 0.0);
+  // Rows that run up the source (c < 0) point up; the test through b says so whenever b is not 0,
+  // and with b = 0 (a row step straight along y) only c can.
+  const bool up = m.b == 0.0 ? m.c < 0.0 : (m.c * m.b >= 0.0 && m.b < 0.0) || (m.c * m.b < 0.0 && m.b >= 0.0);
   return up ? std::numbers::pi / 2 : -std::numbers::pi / 2;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/bilinear_tile.hpp"
+#include "engine/cubic_weight_table.hpp"
 #include "engine/direct_process.hpp"
 #include "engine/nearest_tile_simd.hpp"
 #include "engine/portable_process.hpp"
@@ -53,10 +54,15 @@ int32_t affineProcess_optimized16(uint32_t, const kimg_window*, const kmath_xfor
 int32_t affineProcess_project8(const kimg_window* source, const kmath_xformLinear* sourceXform,
                                const kimg_window* vector, const affineSampleParams* params,
                                const affineSampleCache* cache) {
-  const int32_t status = kimg_window_validate(vector, 4);
+  int32_t status = kimg_window_validate(vector, 4);
   if (status < 0) return status;
-  // A mode without kernels is refused before the vector is cleared: a refused call writes nothing.
+  // Whatever can fail comes before the vector is cleared, so that a failed call writes nothing: a
+  // mode without kernels is refused, and the cubic weights are made (their first use allocates).
   if (params != nullptr && params->sampleMode > KIP_SAMPLE_CUBIC2) return KIP_ERR_MODE_UNSUPPORTED;
+  if (params != nullptr && params->sampleMode == KIP_SAMPLE_CUBIC2) {
+    status = cubicWeightTable_ensure();
+    if (status < 0) return status;
+  }
   if (vector->width > 0) std::memset(vector->firstPel, 0, static_cast<size_t>(vector->width) * sizeof(uint32_t));
   return dispatchOptimizedFirst(
       kHookAffineProcess, [&] { return affineProcess_optimized8(1, source, sourceXform, vector, params, cache); },

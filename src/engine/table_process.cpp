@@ -55,9 +55,10 @@ int32_t tableProcess(uint32_t accumulate, const kimg_window* source, const kimg_
   if (source->width < 1 || source->height < 1 || source->firstPel == nullptr || destination->firstPel == nullptr) {
     return KIP_ERR_BAD_SIZE;
   }
-  // The refresh builds the slot for these strides; any other slot describes another sampling.
+  // The refresh builds the slot for these strides; any other slot describes another sampling. A
+  // vector that every row adds into is never stepped by its stride: there only the source's counts.
   const sampleTable& table = affineSampleCache_tableFor(*cache, source->pelSize);
-  if (table.sourceStride != source->stride || table.destinationStride != destination->stride) {
+  if (table.sourceStride != source->stride || (!accumulate && table.destinationStride != destination->stride)) {
     return KIP_ERR_INTERNAL;
   }
   if (!destinationHoldsTiles(accumulate, table.header, *destination)) return KIP_ERR_DEST_TOO_SMALL;
