@@ -16,10 +16,6 @@ bool driversServe(uint32_t accumulate, const sampleTable& table, const kimg_wind
     return false;
   }
   if (destination.bandOffset != 0) return false;
-  // The drivers copy whole source rows around each tile; a window narrower than its rows' stride
-  // would have them read the caller's pels beside the window, so such windows take the portable
-  // path, which reads only inside.
-  if (source.stride != source.width) return false;
   if (table.sourceStride != source.stride || table.destinationStride != destination.stride) return false;
   const sampleTableHeader& h = table.header;
   if (h.tilesAcross == 0 || h.tilesDown == 0) return true;

@@ -11,8 +11,8 @@
 // whole major index A and minor index B (the integer part of the value's minor accumulator), which
 // is (dx, dy) from the pel at tileBase: along x, dx = A x majorStep, dy = B; along y the reverse.
 // The box holds the pels at tileBase + dy x stride + dx for dx, dy over the tile's reach; a pel
-// whose offset lies outside the source buffer is stored as 0 (no value the kernel computes reads
-// one). A row's kernel then runs on the box with the row and column steps of the box.
+// outside the source window (by its column and row, so that the caller's pels beside a window
+// narrower than its stride are never read) is stored as 0: no value the kernel computes reads one. A row's kernel then runs on the box with the row and column steps of the box.
 #pragma once
 
 #include <hwy/cache_control.h>
@@ -63,7 +63,9 @@ class TableSourceBox {
         source_(source),
         lastOffset_(lastOffset),
         scratch_(scratch),
-        capacity_(capacity) {}
+        capacity_(capacity),
+        windowWidth_(stride > 0 ? lastOffset % stride + 1 : lastOffset + 1),
+        windowHeight_(stride > 0 ? lastOffset / stride + 1 : 1) {}
 
   // The view of one row, rows given in walk order: where the kernel's first value lies (the
   // row's first value to compute, or in mode 3 the one before it).
@@ -96,6 +98,7 @@ class TableSourceBox {
     // tile's base to value 0 of row 0 (whose line accumulator has integer part 0).
     const int32_t from = firstValue(row) + lead_;
     tileBase_ = row.sourceOffset - ptrdiff_t{from - lead_} * h_.majorStep;
+    assert(tileBase_ == ptrdiff_t{row.tileBaseY} * stride_ + row.tileBaseX);
     const int32_t minorBase = fixedWrapAdd(row.minor, fixedWrapMultiply(h_.minorAdvance, lead_ - from));
     const int32_t count = h_.firstPassCount[row.tileType] + 1 + 2 * lead_;
 
@@ -122,7 +125,7 @@ class TableSourceBox {
     const int64_t width = x1 - x0 + 1, height = y1 - y0 + 1;
     if (width * height + static_cast<int64_t>(kSlack) > static_cast<int64_t>(capacity_)) return;
 
-    for (int64_t i = 0; i < height; ++i) copyRow(tileBase_ + (y0 + i) * stride_ + x0, width, scratch_ + i * width);
+    for (int64_t i = 0; i < height; ++i) copyRow(row.tileBaseY + y0 + i, row.tileBaseX + x0, width, scratch_ + i * width);
     std::memset(scratch_ + height * width, 0, kSlack);
     inBox_ = true;
     boxBase_ = -y0 * width - x0;
@@ -161,16 +164,16 @@ class TableSourceBox {
         valueBytes_);
   }
 
-  // The source bytes from offset on, those outside the buffer as 0.
-  void copyRow(ptrdiff_t offset, ptrdiff_t bytes, uint8_t* to) const {
-    const ptrdiff_t begin = std::max<ptrdiff_t>(offset, 0), end = std::min(offset + bytes, lastOffset_ + 1);
-    if (end <= begin) {
+  // The bytes of window row y from column x on, those outside the window as 0.
+  void copyRow(int64_t y, int64_t x, int64_t bytes, uint8_t* to) const {
+    const int64_t begin = std::max<int64_t>(x, 0), end = std::min(x + bytes, windowWidth_);
+    if (y < 0 || y >= windowHeight_ || end <= begin) {
       std::memset(to, 0, static_cast<size_t>(bytes));
       return;
     }
-    std::memset(to, 0, static_cast<size_t>(begin - offset));
-    std::memcpy(to + (begin - offset), source_ + begin, static_cast<size_t>(end - begin));
-    std::memset(to + (end - offset), 0, static_cast<size_t>(offset + bytes - end));
+    std::memset(to, 0, static_cast<size_t>(begin - x));
+    std::memcpy(to + (begin - x), source_ + y * stride_ + begin, static_cast<size_t>(end - begin));
+    std::memset(to + (end - x), 0, static_cast<size_t>(x + bytes - end));
   }
 
   const sampleTableHeader& h_;
@@ -181,6 +184,7 @@ class TableSourceBox {
   ptrdiff_t lastOffset_;
   uint8_t* scratch_;
   size_t capacity_;
+  int64_t windowWidth_, windowHeight_;
 
   int32_t rowsLeft_ = 0;
   uint32_t tileColumn_ = 0;

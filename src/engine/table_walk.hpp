@@ -40,6 +40,7 @@ struct tableRow {
   void* destination;
   void* lineBuffer;  // the intermediate line in use and its size in bytes
   int32_t lineBytes;
+  int32_t tileBaseX, tileBaseY;  // the window column and row of the pel at the tile's base offset
 };
 
 namespace table_walk_detail {
@@ -168,7 +169,9 @@ int32_t tableWalk(const tableWalkSetup& setup, const Pel* source, OnRow&& onRow)
                            line,
                            destination + rowDestination,
                            lines[type],
-                           lineBytes[type]};
+                           lineBytes[type],
+                           baseX,
+                           baseY};
         status = onRow(row);
         if (status < 0) return status;
         lineAccumulator = fixedWrapAdd(lineAccumulator, h.rowLineAdvance);
