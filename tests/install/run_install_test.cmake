@@ -1,6 +1,7 @@
 # Installs the build tree into a fresh prefix, then builds and runs two consumers against it: one
-# with find_package(kip), one in C99 with the flags of pkg-config.
-# Arguments: -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DC_COMPILER
+# with find_package(kip), one in C99 with the flags of pkg-config; and imports the installed Python
+# module when the build made one.
+# Arguments: -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DC_COMPILER [-DPYTHON]
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT result EQUAL 0)
@@ -30,3 +31,15 @@ get_filename_component(lib_dir ${pc_dir} DIRECTORY)
 set(ENV{LD_LIBRARY_PATH} ${lib_dir})
 run(${WORK_DIR}/consumer_c)
 message(STATUS "${LAST_OUTPUT}")
+
+file(GLOB_RECURSE python_modules ${prefix}/kip*.so)
+list(FILTER python_modules INCLUDE REGEX "dist-packages")
+if(PYTHON AND python_modules)
+  list(GET python_modules 0 module)
+  get_filename_component(module_dir ${module} DIRECTORY)
+  unset(ENV{LD_LIBRARY_PATH})
+  set(ENV{PYTHONPATH} ${module_dir})
+  # (a semicolon would split the argument: CMake lists)
+  run(${PYTHON} -c "import kip, numpy\nprint('kip from Python:', kip.project_sums(numpy.ones((3, 4), numpy.uint8), 0))")
+  message(STATUS "${LAST_OUTPUT}")
+endif()
