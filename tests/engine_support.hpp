@@ -4,13 +4,16 @@
 #include <kip/kip.h>
 
 #include "cache/cache.hpp"
+#include "support/support.hpp"
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -66,6 +69,20 @@ void fillSmooth(std::vector<Pel>& pels, int32_t width, int32_t height, int32_t s
     }
   }
 }
+
+// Forces one Highway target for its lifetime; the scalar targets also get a processor record that
+// reports SIMD, which the table drivers require.
+class ForcedTarget {
+ public:
+  explicit ForcedTarget(int64_t target) {
+    hwy::SetSupportedTargetsForTest(target);
+    if (target == HWY_SCALAR || target == HWY_EMU128) cpu_.emplace(1, KSYS_CPU_FEATURE_SIMD);
+  }
+  ~ForcedTarget() { hwy::SetSupportedTargetsForTest(0); }
+
+ private:
+  std::optional<kiptest::ScopedCpuinfo> cpu_;
+};
 
 // Calls f with a value of the 8-bit or the 16-bit pel type.
 template <typename F>

@@ -1,6 +1,6 @@
 // The optimized two-pass drivers and their Highway line kernels against the portable table path,
 // on every instruction set compiled: random geometries and samplings at the clip test's limits on
-// sources with no slack, stores and projections; the line kernels alone over odd counts; refusals.
+// sources with no slack, stores and projections; refusals.
 //
 // Two-pass linear must equal the portable path everywhere. Two-pass cubic differs only by the
 // rounding of its first pass (toward minus infinity instead of toward zero): its reference is the
@@ -17,7 +17,6 @@
 #include <hwy/targets.h>
 
 #include <numeric>
-#include <optional>
 #include <set>
 
 namespace {
@@ -42,20 +41,6 @@ int32_t floorCubicLine(const tableLineContext* context, int32_t n, int32_t tileT
   }
   return affineLineCubic8(context, -3, tileType, 0, line, source, 0, lineWrite, lineRead, destination);
 }
-
-// Forces one Highway target for its lifetime; the scalar targets also get a processor record that
-// reports SIMD, which the drivers require.
-class ForcedTarget {
- public:
-  explicit ForcedTarget(int64_t target) {
-    hwy::SetSupportedTargetsForTest(target);
-    if (target == HWY_SCALAR || target == HWY_EMU128) cpu_.emplace(1, KSYS_CPU_FEATURE_SIMD);
-  }
-  ~ForcedTarget() { hwy::SetSupportedTargetsForTest(0); }
-
- private:
-  std::optional<kiptest::ScopedCpuinfo> cpu_;
-};
 
 // Random pels with sharp edges everywhere (cubic sums go negative often), exactly width x height.
 struct Noise : Source<uint8_t> {
@@ -198,90 +183,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, Drivers,
                          [](const auto& info) {
                            return std::string(info.param.mode == 2 ? "Linear" : "Cubic") +
                                   (info.param.accumulate ? "Project" : "Store");
-                         });
-
-// ------------------------------------------------------------------------------------------------
-// The line kernels alone: first-pass counts and sample counts from 1 to past several vectors, odd
-// ones included, x-major and y-major rows, rows whose taps reach the source's last pel.
-
-struct KernelRow {
-  bool yMajor;
-  bool atEnd;  // the row's last taps reach the source's last pel
-};
-
-class LineKernels : public ::testing::TestWithParam<KernelRow> {};
-
-TEST_P(LineKernels, OddCountsMatchThePortableKernels) {
-  const KernelRow row = GetParam();
-  constexpr int32_t kWidth = 48, kHeight = 40;
-  const Noise image(kWidth, kHeight, 3);
-  const int16_t* weights = nullptr;
-  ASSERT_EQ(cubicWeightTable_ensure(), 0);
-  ASSERT_EQ(cubicWeightTable_getWeights(cubicWeightTable_get(), &weights), 0);
-  const ptrdiff_t lastOffset = ptrdiff_t{kWidth} * kHeight - 1;
-  sampleTable table{};
-  sampleTableHeader& h = table.header;
-  h.majorStep = row.yMajor ? kWidth : 1;
-  h.minorStep = row.yMajor ? 1 : kWidth;
-  h.minorAdvance = row.yMajor ? 0x6A3D : -0x4C21;  // 0.415 or -0.297 minor pels per major pel
-  std::vector<int16_t> lineSimd(160), lineReference(160);
-  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    ForcedTarget forced(target);
-    SCOPED_TRACE(hwy::TargetName(target));
-    std::mt19937 random(17);
-    for (int32_t count = 1; count <= 37; ++count) {
-      for (uint32_t mode : {2u, 3u}) {
-        const int32_t lead = mode == 3 ? 1 : 0;
-        // Place the row so that the value before it (mode 3) and every tap stays inside; atEnd
-        // puts the last value's highest tap on the last pel.
-        const int32_t minor0 = 0x8000 + static_cast<int32_t>(random() & 0x7FFF);
-        ptrdiff_t highest = 0;
-        for (int32_t k = 0; k < count; ++k) {
-          const int32_t a = minor0 + k * h.minorAdvance;
-          highest = std::max(highest, k * h.majorStep + ptrdiff_t{a >> 16} * h.minorStep + (1 + lead) * h.minorStep);
-        }
-        const ptrdiff_t start = row.atEnd ? lastOffset - highest : (row.yMajor ? kWidth + 3 : 20 * kWidth + 2);
-        for (int32_t samples : {1, 2, 3, 7, 8, 9, 15, 16, 17, 33}) {
-          h.tileWidth[0] = static_cast<uint16_t>(samples);
-          // Line positions spread over the line, within the values the walk would leave there.
-          h.lineAdvance = std::max(1, ((count + 1) << 16) / samples);
-          const int32_t line = static_cast<int32_t>(random() & 0xFFFF);
-          for (int16_t& v : lineSimd) v = static_cast<int16_t>(random());
-          lineReference = lineSimd;
-          table.lineBuffer = lineReference.data();
-          table.lineBufferSize = static_cast<int32_t>(lineReference.size() * sizeof(int16_t));
-          for (bool accumulate : {false, true}) {
-            std::vector<uint32_t> outSimd(40, 7), outReference(40, 7);
-            const tableLineContext context{accumulate ? 1u : 0u, mode, &table, weights, table.lineBuffer,
-                                           table.lineBufferSize};
-            const int32_t n = count - 1 - 2 * lead;
-            // The portable kernels take the line's first position; the optimized ones one value
-            // earlier in mode 3.
-            (mode == 2 ? affineLineBilinear8 : floorCubicLine)(&context, n, 0, minor0 + lead * h.minorAdvance, line,
-                                                               image.pels.data(), start + lead * h.majorStep,
-                                                               lineReference.data(), lineReference.data(),
-                                                               outReference.data());
-            const simdLineParams p{image.pels.data(), start, lastOffset, weights, outSimd.data(), minor0, line, n,
-                                   samples * (accumulate ? 4 : 1), lineSimd.data(),
-                                   static_cast<int32_t>(lineSimd.size() * sizeof(int16_t))};
-            const auto kernel = mode == 2 ? (accumulate ? affineLineBilinearSimdAcc8 : affineLineBilinearSimd8)
-                                          : (accumulate ? affineLineCubicSimdAcc8 : affineLineCubicSimd8);
-            kernel(&h, &p, lineSimd.data(), lineSimd.data());
-            ASSERT_EQ(outSimd, outReference) << "mode " << mode << ", count " << count << ", samples " << samples;
-            ASSERT_EQ(lineSimd, lineReference) << "mode " << mode << ", count " << count << ", samples " << samples;
-          }
-        }
-      }
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, LineKernels,
-                         ::testing::Values(KernelRow{false, false}, KernelRow{true, false}, KernelRow{false, true},
-                                           KernelRow{true, true}),
-                         [](const auto& info) {
-                           return std::string(info.param.yMajor ? "YMajor" : "XMajor") +
-                                  (info.param.atEnd ? "AtSourceEnd" : "");
                          });
 
 // ------------------------------------------------------------------------------------------------
