@@ -1,5 +1,6 @@
 // The direct path of the portable process (nearest neighbour and bilinear): kernels worked out by
-// hand, every loop against a float64 reference, tile order and bands, large sources, clip limits.
+// hand, every loop against a float64 reference (and against itself in either tile order and in
+// bands), the tile walk, large sources, clip limits, refusals.
 #include "engine/direct_process.hpp"
 #include "engine/portable_process.hpp"
 #include "engine/table_process.hpp"
@@ -220,6 +221,18 @@ void AgainstReference::run() {
       s.params = makeParamsExact(c.mode, std::fabs(angle), angle < 0, pitch, c.mirrored, 75 - 13, 70 + 7, lengthX,
                                  lengthY);
       const Destination<Pel> out = storeAndAccumulate<Pel>(c.loop, s);
+      if (pitch == 0.25 || pitch == 0.07) {
+        // Either forced tile order gives the automatic choice's pels; bands (starts on and off tile
+        // rows) write exactly their rows, with the whole run's bits.
+        const Loop walk = c.loop == Loop::process ? Loop::fixed : c.loop;
+        const int32_t tile = sizeof(Pel) == 1 ? 64 : 224;
+        for (TileOrder order : {TileOrder::rowMajor, TileOrder::columnMajor}) {
+          Destination<Pel> forced(out.width, out.height);
+          ASSERT_EQ(runLoop<Pel>(walk, 0, s, forced.window(), tile, order), 0);
+          ASSERT_EQ(forced.pels, out.pels) << "angle " << angle << " order " << int(order);
+        }
+        expectBandsMatch(out, {37, 64, 96}, [&](const kimg_window& w) { return runLoop<Pel>(walk, 0, s, w, tile); });
+      }
       for (int32_t i = 0; i < out.width; ++i) {
         for (int32_t j = 0; j < out.height; ++j, ++samples) {
           const Pel got = out.at(i, j);
@@ -319,56 +332,6 @@ TEST(DirectWalk, SteepMapsGoDownTileColumnsUnlessBanded) {
     }
   }
 }
-
-struct WalkCase {
-  const char* name;
-  int bits;
-  Loop loop;
-  double degrees;
-  bool longRows;  // more than 1024 columns: tile steps from doubles
-};
-
-class Walks : public ::testing::TestWithParam<WalkCase> {
- protected:
-  template <typename Pel>
-  void run();
-};
-
-// Either forced tile order gives the automatic choice's pels; bands every h rows (starts on and off
-// tile rows) write exactly their rows, with the whole run's bits.
-template <typename Pel>
-void Walks::run() {
-  const WalkCase& c = GetParam();
-  const Source<Pel> source(150, 140, 17, 0, 0, kSmooth);
-  for (uint32_t mode : {KIP_SAMPLE_NEAREST, KIP_SAMPLE_BILINEAR}) {
-    const Sampling s{c.longRows ? makeParams(mode, c.degrees, 0.09, false, 75, 70, 99.5, 16.5)
-                                : makeParams(mode, c.degrees, 0.37, false, 75, 70, 70.5, 90.5),
-                     source.window, kSourceXform};
-    ASSERT_EQ(s.params.xCount > 1024, c.longRows);
-    Destination<Pel> automatic(s.params.xCount, s.params.yCount);
-    ASSERT_EQ(runLoop<Pel>(c.loop, 0, s, automatic.window()), 0);
-    for (TileOrder order : {TileOrder::rowMajor, TileOrder::columnMajor}) {
-      Destination<Pel> forced(s.params.xCount, s.params.yCount);
-      ASSERT_EQ(runLoop<Pel>(c.loop, 0, s, forced.window(), 64, order), 0);
-      ASSERT_EQ(forced.pels, automatic.pels) << "order " << int(order) << " mode " << mode;
-    }
-    expectBandsMatch(automatic, {37, 48, 64, 96, 224}, [&](const kimg_window& w) { return runLoop<Pel>(c.loop, 0, s, w); });
-  }
-}
-
-TEST_P(Walks, OrderAndBandsKeepEverySample) { GetParam().bits == 8 ? run<uint8_t>() : run<uint16_t>(); }
-
-INSTANTIATE_TEST_SUITE_P(Direct, Walks,
-                         ::testing::Values(WalkCase{"fixed8_steep", 8, Loop::fixed, 80, false},
-                                           WalkCase{"fixed8_flat_long", 8, Loop::fixed, 10, true},
-                                           WalkCase{"fixed8_steep_long", 8, Loop::fixed, 100, true},
-                                           WalkCase{"large8_steep", 8, Loop::large, 80, false},
-                                           WalkCase{"large8_flat_long", 8, Loop::large, 190, true},
-                                           WalkCase{"float8_steep", 8, Loop::floating, 260, false},
-                                           WalkCase{"float8_flat_long", 8, Loop::floating, 10, true},
-                                           WalkCase{"fixed16_steep", 16, Loop::fixed, 80, false},
-                                           WalkCase{"fixed16_flat_long", 16, Loop::fixed, 350, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // ----------------------------------------------------------------------------------------------
 // Sources of 32768 pels or more across or down.
