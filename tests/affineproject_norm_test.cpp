@@ -29,12 +29,10 @@ void setEntries(kimg_image* image, int32_t xOrigin, const std::vector<uint32_t>&
 
 struct NormaliseCase {
   const char* name;
-  int32_t xCount;
-  int32_t sumsOrigin;
+  int32_t xCount, sumsOrigin;
   std::vector<uint32_t> sums;
   int32_t coverOrigin;
-  std::vector<uint32_t> cover;
-  std::vector<uint32_t> wantSums, wantCover;
+  std::vector<uint32_t> cover, wantSums, wantCover;
   uint32_t wantStart, wantEnd, wantCount;  // a count of 99 is the caller's, untouched
 };
 
@@ -49,9 +47,7 @@ TEST_P(Normalise, WorkedByHand) {
   ASSERT_EQ(affineProject_normalise(sums.get(), cover.get(), 255, c.xCount, &count, &start, &end), 0);
   EXPECT_EQ(entriesOf(*sums.get()), c.wantSums);
   EXPECT_EQ(entriesOf(*cover.get()), c.wantCover);
-  EXPECT_EQ(start, c.wantStart);
-  EXPECT_EQ(end, c.wantEnd);
-  EXPECT_EQ(count, c.wantCount);
+  EXPECT_TRUE(start == c.wantStart && end == c.wantEnd && count == c.wantCount) << start << " " << end << " " << count;
   // Null outputs: the same pels.
   setEntries(sums.get(), c.sumsOrigin, c.sums);
   setEntries(cover.get(), c.coverOrigin, c.cover);
@@ -85,31 +81,36 @@ int32_t projectNorm(int32_t pelSize, const kimg_image* source, kimg_image* desti
                       : kip_affineProjectNorm16(source, destination, &params, clipped, nullptr, count, start, end);
 }
 
-void fillRandom(kimg_image* image, uint32_t seed) {
-  image->pelSize == 1 ? kiptest::fillRandom8(image, seed) : kiptest::fillRandom16(image, seed);
-}
-
 uint32_t meanOf(uint32_t sum, uint32_t coverage) {
   const double q = coverage * (1.0 / 255);
   return static_cast<uint32_t>(std::trunc(q + 0.5)) == 0 ? 0 : static_cast<uint32_t>(sum / q + 0.5);
+}
+
+affineSampleParams paramsOf(uint32_t mode, const kmath_shapeAffineRect& rect, int32_t xCount, int32_t yCount) {
+  affineSampleParams params{};
+  EXPECT_EQ(kip_affineSampleParams_init(&params, mode, &rect, xCount, yCount), 0);
+  return params;
+}
+
+void fillRandom(kimg_image* image, uint32_t seed) {
+  image->pelSize == 1 ? kiptest::fillRandom8(image, seed) : kiptest::fillRandom16(image, seed);
 }
 
 class NormalisedProjection : public testing::TestWithParam<int32_t> {};
 
 // Nearest samples of a slanted rectangle whose left third lies outside a 12 x 8 source and whose
 // columns leave it at the top or bottom: each valid entry is the rounded mean of the samples that
-// fell inside, counted here.
-TEST_P(NormalisedProjection, NearestMeansOfInsideSamples) {
+// fell inside, counted here. The entries lie in pel-grid row 0 whatever the destination's y
+// origin: an image starting above it holds them in a lower row and keeps its other rows; one
+// starting below it, or with no rows, holds none, keeps its pels and gives an empty range.
+TEST_P(NormalisedProjection, NearestMeansOfInsideSamplesInPelGridRowZero) {
   const int32_t pelSize = GetParam();
   ScopedImage source(pelSize, 12, 8);
   fillRandom(source.get(), 21);
-  affineSampleParams params{};
-  const kmath_shapeAffineRect rect{-6, -3.25, 18, 0, 6, 8};
-  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_NEAREST, &rect, 18, 8), 0);
+  const affineSampleParams params = paramsOf(KIP_SAMPLE_NEAREST, {-6, -3.25, 18, 0, 6, 8}, 18, 8);
   ScopedImage destination;
   uint32_t count = 0, start = 0, end = 0;
   ASSERT_EQ(projectNorm(pelSize, source.get(), destination.get(), params, 1, &count, &start, &end), 0);
-
   std::vector<uint32_t> want(18, 0);
   for (int c = 6; c < 18; ++c) {
     uint32_t sum = 0, inside = 0;
@@ -123,9 +124,28 @@ TEST_P(NormalisedProjection, NearestMeansOfInsideSamples) {
     want[c] = meanOf(sum, 255 * inside);
   }
   EXPECT_EQ(entriesOf(*destination.get()), want);
-  EXPECT_EQ(count, 1u);
-  EXPECT_EQ(start, 6u);
-  EXPECT_EQ(end, 18u);
+  EXPECT_TRUE(count == 1 && start == 6 && end == 18);
+
+  ScopedImage above(4, 18, 3), below(4, 18, 2), empty(4, 18, 0);
+  std::fill_n(static_cast<uint32_t*>(above.get()->firstPel), 3 * 18, 777u);
+  std::fill_n(static_cast<uint32_t*>(below.get()->firstPel), 2 * 18, 777u);
+  above.get()->yOrigin = -1;
+  below.get()->yOrigin = 1;
+  start = end = 0;
+  ASSERT_EQ(projectNorm(pelSize, source.get(), above.get(), params, 1, &count, &start, &end), 0);
+  const auto* pels = static_cast<const uint32_t*>(above.get()->firstPel);
+  std::vector<uint32_t> wantAbove(18, 777u);
+  wantAbove.insert(wantAbove.end(), want.begin(), want.end());
+  wantAbove.resize(54, 777u);
+  EXPECT_EQ(std::vector<uint32_t>(pels, pels + 54), wantAbove);
+  EXPECT_TRUE(start == 6 && end == 18);
+  for (kimg_image* image : {below.get(), empty.get()}) {
+    count = 99, start = 99, end = 99;
+    ASSERT_EQ(projectNorm(pelSize, source.get(), image, params, 1, &count, &start, &end), 0);
+    EXPECT_TRUE(start == 0 && end == 0 && count == 99);
+  }
+  pels = static_cast<const uint32_t*>(below.get()->firstPel);
+  EXPECT_EQ(std::vector<uint32_t>(pels, pels + 36), std::vector<uint32_t>(36, 777u));
 }
 
 // Bilinear samples straddling the source's edge count with a fraction of a sample: every mean is
@@ -135,16 +155,13 @@ TEST_P(NormalisedProjection, InterpolatedEdgeSamplesCountWithTheirFraction) {
   ScopedImage source(pelSize, 20, 14);
   fillRandom(source.get(), 22);
   const double a = 15 * std::numbers::pi / 180;
-  const kmath_shapeAffineRect rect{-5.3, 2.1, 16 * std::cos(a), -9 * std::sin(a), 16 * std::sin(a), 9 * std::cos(a)};
-  affineSampleParams params{};
-  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_BILINEAR, &rect, 23, 11), 0);
-
+  const affineSampleParams params = paramsOf(
+      KIP_SAMPLE_BILINEAR, {-5.3, 2.1, 16 * std::cos(a), -9 * std::sin(a), 16 * std::sin(a), 9 * std::cos(a)}, 23, 11);
   ScopedImage sums, coverage, destination;
-  uint32_t largest = 0, clipped = 0;
+  uint32_t largest = 0, clipped = 0, count = 0, start = 0, end = 0;
   const auto projectClipped = pelSize == 1 ? kip_affineProjectClipped : kip_affineProjectClipped16;
   ASSERT_EQ(projectClipped(source.get(), sums.get(), coverage.get(), &params, nullptr, 255, &largest, &clipped), 0);
   ASSERT_EQ(clipped, 1u);
-  uint32_t count = 0, start = 0, end = 0;
   ASSERT_EQ(projectNorm(pelSize, source.get(), destination.get(), params, 1, &count, &start, &end), 0);
 
   const std::vector<uint32_t> s = entriesOf(*sums.get()), c = entriesOf(*coverage.get());
@@ -159,21 +176,16 @@ TEST_P(NormalisedProjection, InterpolatedEdgeSamplesCountWithTheirFraction) {
     fractionMatters |= meanOf(s[i], c[i]) != static_cast<uint32_t>(s[i] / double(n) + 0.5);
   }
   EXPECT_TRUE(fractionMatters) << "no entry tells the unrounded divisor from the rounded one";
-  EXPECT_EQ(start, first);
-  EXPECT_EQ(end, last + 1);
-  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(start == first && end == last + 1 && count == 1);
 }
 
 // Inside the source either way of calling gives the raw sums, the y count and the held range; a
 // destination at x origin 3, 10 wide, holds [3, 13) of 20 entries.
 TEST_P(NormalisedProjection, InsideGivesRawSums) {
   const int32_t pelSize = GetParam();
-  ScopedImage source(pelSize, 40, 30);
+  ScopedImage source(pelSize, 40, 30), plain;
   fillRandom(source.get(), 23);
-  const kmath_shapeAffineRect rect{8.2, 6.1, 20, 3, 4, 15};
-  affineSampleParams params{};
-  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_BILINEAR, &rect, 20, 9), 0);
-  ScopedImage plain;
+  const affineSampleParams params = paramsOf(KIP_SAMPLE_BILINEAR, {8.2, 6.1, 20, 3, 4, 15}, 20, 9);
   ASSERT_EQ((pelSize == 1 ? kip_affineProject : kip_affineProject16)(source.get(), plain.get(), &params, nullptr,
                                                                        nullptr),
             0);
@@ -183,72 +195,27 @@ TEST_P(NormalisedProjection, InsideGivesRawSums) {
     uint32_t count = 0, start = 99, end = 99;
     ASSERT_EQ(projectNorm(pelSize, source.get(), unbound.get(), params, clipped, &count, &start, &end), 0);
     EXPECT_EQ(entriesOf(*unbound.get()), entriesOf(*plain.get()));
-    EXPECT_EQ(count, 9u);
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(end, 20u);
+    EXPECT_TRUE(count == 9 && start == 0 && end == 20);
     ASSERT_EQ(projectNorm(pelSize, source.get(), placed.get(), params, clipped, nullptr, &start, &end), 0);
-    EXPECT_EQ(start, 3u);
-    EXPECT_EQ(end, 13u);
+    EXPECT_TRUE(start == 3 && end == 13);
   }
-}
-
-// The entries lie in pel-grid row 0 whatever the destination's y origin: an image starting above
-// it holds them in a lower row and keeps its other rows; one starting below it, or with no rows,
-// holds none, keeps its pels and gives an empty range.
-TEST_P(NormalisedProjection, EntriesLieInPelGridRowZero) {
-  const int32_t pelSize = GetParam();
-  ScopedImage source(pelSize, 12, 8);
-  fillRandom(source.get(), 24);
-  affineSampleParams params{};
-  const kmath_shapeAffineRect rect{-6, -3.25, 18, 0, 6, 8};
-  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_NEAREST, &rect, 18, 8), 0);
-  ScopedImage reference;
-  uint32_t count = 0, start = 0, end = 0;
-  ASSERT_EQ(projectNorm(pelSize, source.get(), reference.get(), params, 1, &count, &start, &end), 0);
-
-  ScopedImage above(4, 18, 3);
-  std::fill_n(static_cast<uint32_t*>(above.get()->firstPel), 3 * 18, 777u);
-  above.get()->yOrigin = -1;
-  ASSERT_EQ(projectNorm(pelSize, source.get(), above.get(), params, 1, &count, &start, &end), 0);
-  const auto* pels = static_cast<const uint32_t*>(above.get()->firstPel);
-  EXPECT_EQ(std::vector<uint32_t>(pels + 18, pels + 36), entriesOf(*reference.get()));
-  EXPECT_EQ(std::vector<uint32_t>(pels, pels + 18), std::vector<uint32_t>(18, 777u));
-  EXPECT_EQ(std::vector<uint32_t>(pels + 36, pels + 54), std::vector<uint32_t>(18, 777u));
-  EXPECT_EQ(start, 6u);
-  EXPECT_EQ(end, 18u);
-
-  ScopedImage below(4, 18, 2), empty(4, 18, 0);
-  std::fill_n(static_cast<uint32_t*>(below.get()->firstPel), 2 * 18, 777u);
-  below.get()->yOrigin = 1;
-  for (kimg_image* image : {below.get(), empty.get()}) {
-    count = 99, start = 99, end = 99;
-    ASSERT_EQ(projectNorm(pelSize, source.get(), image, params, 1, &count, &start, &end), 0);
-    EXPECT_EQ(start, 0u);
-    EXPECT_EQ(end, 0u);
-    EXPECT_EQ(count, 99u);
-  }
-  EXPECT_EQ(std::vector<uint32_t>(static_cast<const uint32_t*>(below.get()->firstPel),
-                                  static_cast<const uint32_t*>(below.get()->firstPel) + 36),
-            std::vector<uint32_t>(36, 777u));
 }
 
 TEST_P(NormalisedProjection, RefusalsWriteNothing) {
   const int32_t pelSize = GetParam();
   ScopedImage source(pelSize, 12, 8), destination;
-  const kmath_shapeAffineRect leaves{-3, 1, 10, 0, 0, 5}, far{30, 1, 10, 0, 0, 5};
-  affineSampleParams params{}, outside{};
-  ASSERT_EQ(kip_affineSampleParams_init(&params, KIP_SAMPLE_BILINEAR, &leaves, 10, 5), 0);
-  ASSERT_EQ(kip_affineSampleParams_init(&outside, KIP_SAMPLE_BILINEAR, &far, 10, 5), 0);
+  const affineSampleParams leaves = paramsOf(KIP_SAMPLE_BILINEAR, {-3, 1, 10, 0, 0, 5}, 10, 5);
+  const affineSampleParams outside = paramsOf(KIP_SAMPLE_BILINEAR, {30, 1, 10, 0, 0, 5}, 10, 5);
   uint32_t count = 99, start = 99, end = 99;
-  EXPECT_EQ(projectNorm(pelSize, source.get(), destination.get(), params, 0, &count, &start, &end),
+  EXPECT_EQ(projectNorm(pelSize, source.get(), destination.get(), leaves, 0, &count, &start, &end),
             KIP_ERR_PROJECT_CLIPS);
   EXPECT_EQ(projectNorm(pelSize, source.get(), destination.get(), outside, 1, &count, &start, &end),
             KIP_ERR_PROJECT_NO_OVERLAP);
-  EXPECT_EQ(projectNorm(pelSize, nullptr, destination.get(), params, 1, &count, &start, &end), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(projectNorm(pelSize, nullptr, destination.get(), leaves, 1, &count, &start, &end), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(count + start + end, 3 * 99u);
   EXPECT_EQ(destination.get()->storage, nullptr);
   // The same clipping sampling with every out value null.
-  EXPECT_EQ(projectNorm(pelSize, source.get(), destination.get(), params, 1, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(projectNorm(pelSize, source.get(), destination.get(), leaves, 1, nullptr, nullptr, nullptr), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(PelSizes, NormalisedProjection, testing::Values(1, 2),

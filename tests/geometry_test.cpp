@@ -106,23 +106,6 @@ TEST(SampleParams, DestinationTransformMapsCornersOntoTheGrid) {
   }
 }
 
-TEST(SampleParams, DestinationTransformFailuresLeaveOutputAlone) {
-  const kmath_xformLinear before{1, 2, 3, 4, 5, 6};
-  kmath_xformLinear out = before;
-  // A zero-length side has no inverse.
-  affineSampleParams p = paramsOf(rectOf(5, 7, 100, 0, 0, 0), 1, 100, 50);
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 0, &out), KIP_ERR_SINGULAR);
-  // Counts that would be divided by must be at least 1.
-  p = paramsOf(rectOf(5, 7, 100, 0, 0, 50), 1, 0, 50);
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 0, &out), KIP_ERR_NO_SAMPLES);
-  p.xCount = 100;
-  p.yCount = 0;
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 0, &out), KIP_ERR_NO_SAMPLES);
-  EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0);
-  // A projection does not divide by yCount.
-  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 1, &out), 0);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Image alignment
 
@@ -197,23 +180,7 @@ TEST(Alignment, NearTurnsAreGeneral) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Corner sample centres and the clip tests' worked examples
-
-TEST(CornerSamples, OrderAndPositionsMatchTheSampleCentres) {
-  const kmath_xformLinear xform{3, -1, 0.5, 0.25, -0.25, 0.75};
-  const kmath_shapeAffineRect rect = rectOf(7.25, -3.5, 30, 11, -8, 19);
-  const affineSampleParams p = paramsOf(rect, 0, 9, 4);
-  kmath_vect centres[4];
-  ASSERT_EQ(affineSampleParams_getCornerSampleCentres(&p, &xform, centres), 0);
-  const int samples[4][2] = {{0, 0}, {8, 0}, {0, 3}, {8, 3}};
-  for (int k = 0; k < 4; ++k) {
-    const kmath_vect client =
-        apply(kmath_shapeAffineRect_asXform(rect), (samples[k][0] + 0.5) / 9, (samples[k][1] + 0.5) / 4);
-    const kmath_vect expected = apply(xform, client.x, client.y);
-    EXPECT_NEAR(centres[k].x, expected.x, 1e-12) << "corner " << k;
-    EXPECT_NEAR(centres[k].y, expected.y, 1e-12) << "corner " << k;
-  }
-}
+// Clip tests
 
 // Window 10 x 10 at (0, 0): willClip for sample modes 0..3 from the fixed-point test, and from the
 // double-precision one for the modes it serves (nearest and bilinear).
@@ -638,7 +605,7 @@ TEST(BadInput, HugeFiniteValues) {
   }
 }
 
-TEST(BadInput, NullPointersBrokenWindowsAndNoSamples) {
+TEST(BadInput, NullPointersBrokenWindowsSingularMapsAndNoSamples) {
   PlacedImage image(0, 0, 16, 16);
   const kimg_window& window = image.window;
   const affineSampleParams p = paramsOf(rectOf(2, 2, 8, 0, 0, 8), 1, 4, 4);
@@ -660,15 +627,21 @@ TEST(BadInput, NullPointersBrokenWindowsAndNoSamples) {
   ASSERT_LT(expected, 0);
   EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &broken, &kIdentity, &out.willClip), expected);
   EXPECT_EQ(kip_affineSampleParams_getMaxSrcRectWindow(&p, &broken, &kIdentity, &out.rect), expected);
-  // Counts below 1 in the functions that divide by them.
+  // A zero-length side has no inverse.
+  const affineSampleParams flat = paramsOf(rectOf(5, 7, 100, 0, 0, 0), 1, 100, 50);
+  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&flat, 0, &out.xform), KIP_ERR_SINGULAR);
+  // Counts below 1 in the functions that divide by them (a projection does not divide by yCount).
   for (const auto& [xc, yc] : {std::pair{0, 5}, {5, 0}, {-1, 5}}) {
     const affineSampleParams none = paramsOf(p.affineRect, 1, xc, yc);
     EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&none, &window, &kIdentity, &out.willClip), KIP_ERR_NO_SAMPLES);
     EXPECT_EQ(affineSampleParams_getWillClipFloat(&none, &window, &kIdentity, &out.willClip), KIP_ERR_NO_SAMPLES);
     EXPECT_EQ(kip_affineSampleParams_getMaxSrcRectWindow(&none, &window, &kIdentity, &out.rect), KIP_ERR_NO_SAMPLES);
     EXPECT_EQ(kip_affine_imageAlignment_compute(&none, &kIdentity, &out.code, &out.rect), KIP_ERR_NO_SAMPLES);
+    EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&none, 0, &out.xform), KIP_ERR_NO_SAMPLES);
   }
   EXPECT_TRUE(out.untouched());
+  const affineSampleParams row = paramsOf(p.affineRect, 1, 5, 0);
+  EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&row, 1, &out.xform), 0);
 }
 
 }  // namespace

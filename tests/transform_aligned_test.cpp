@@ -1,5 +1,5 @@
-// Aligned fast path: every orientation against a per-pel formula, guard pels around the
-// destination, in-place use, refusals, and every Highway target against the portable steps.
+// Aligned fast path: every orientation against a per-pel formula on every Highway target, guard pels
+// around the destination, in-place use, refusals.
 #include "transform/aligned_ops.hpp"
 #include "transform/transform.hpp"
 #include "support/turns.hpp"
@@ -19,38 +19,28 @@ constexpr uint32_t kCodes[] = {0, 1, 90, 91, 180, 181, 270, 271, 45};
 
 bool exchangesSides(uint32_t code) { return code == 1 || code == 90 || code == 181 || code == 270; }
 
-// Pels in a buffer with room around a window: stride beyond the width and a tail after the last
-// row, all filled with random values, so that a write outside the window shows.
+// Random pels with room around a window (stride beyond the width, a tail after the last row), so
+// that a write outside the window shows.
 template <typename Pel>
 struct Plane {
   int width, height, stride;
   std::vector<Pel> pels;
-
   Plane(int w, int h, int s, uint32_t seed) : width(w), height(h), stride(s), pels(size_t(s) * h + 37) {
     std::mt19937 random(seed);
     for (auto& p : pels) p = static_cast<Pel>(random());
   }
   Pel& at(int row, int column) { return pels[size_t(row) * stride + column]; }
-  kimg_window window() {
-    kimg_window w{};
-    w.width = width;
-    w.height = height;
-    w.stride = stride;
-    w.firstPel = pels.data();
-    w.pelSize = sizeof(Pel);
-    return w;
-  }
+  kimg_window window() { return {width, height, 0, 0, 0, 0, 0, 0, stride, pels.data(), int32_t(sizeof(Pel))}; }
 };
 
-// What the destination buffer must hold afterwards: itself, with the window's pels replaced.
+// The destination buffer afterwards: itself, with the window's pels replaced.
 template <typename Pel>
 std::vector<Pel> expectedAfter(Plane<Pel> source, Plane<Pel> destination, uint32_t code) {
-  for (int i = 0; i < destination.height; ++i) {
+  for (int i = 0; i < destination.height; ++i)
     for (int j = 0; j < destination.width; ++j) {
       const auto [r, c] = kiptest::turnSourceOf(code, i, j, source.width, source.height);
       destination.at(i, j) = source.at(r, c);
     }
-  }
   return destination.pels;
 }
 
@@ -66,93 +56,60 @@ int32_t runPortable(const kimg_window* source, kimg_window* destination, uint32_
                           : alignedTransform_portable16(source, destination, code);
 }
 
-template <typename Pel>
-int32_t runSimd(const kimg_window* source, kimg_window* destination, uint32_t code) {
-  return sizeof(Pel) == 1 ? alignedTransform_simd8(source, destination, code)
-                          : alignedTransform_simd16(source, destination, code);
-}
-
 struct Shape {
-  int width, height;      // source
-  int sourceExtra;        // source stride - width
-  int destinationExtra;   // destination stride - its width
+  int width, height, sourceExtra, destinationExtra;  // extras: stride beyond the width
 };
-
-std::string shapeName(const ::testing::TestParamInfo<Shape>& info) {
-  const Shape& s = info.param;
-  return std::to_string(s.width) + "x" + std::to_string(s.height) + "_pad" + std::to_string(s.sourceExtra) + "_" +
-         std::to_string(s.destinationExtra);
-}
-
-template <typename Pel>
-Plane<Pel> destinationFor(const Shape& s, uint32_t code, uint32_t seed) {
-  const int w = exchangesSides(code) ? s.height : s.width;
-  const int h = exchangesSides(code) ? s.width : s.height;
-  return Plane<Pel>(w, h, w + s.destinationExtra, seed);
-}
 
 class AlignedShapeTest : public ::testing::TestWithParam<Shape> {
  protected:
-  // The export and the portable steps against the formula, guards included, for every code.
+  // The portable steps, and the export on every compiled instruction set (scalar included), into
+  // another buffer and, where the shape allows, in place.
   template <typename Pel>
-  void checkAgainstFormula() {
+  void check() {
     const Shape s = GetParam();
-    Plane<Pel> source(s.width, s.height, s.width + s.sourceExtra, 7);
-    const std::vector<Pel> sourceBefore = source.pels;
+    const Plane<Pel> source(s.width, s.height, s.width + s.sourceExtra, 7);
     for (uint32_t code : kCodes) {
-      Plane<Pel> destination = destinationFor<Pel>(s, code, code + 100);
-      const std::vector<Pel> expected = expectedAfter(source, destination, code);
-      kimg_window from = source.window(), to = destination.window();
-      const Plane<Pel> untouched = destination;
-      ASSERT_EQ(runExport<Pel>(&from, &to, code), 0) << "code " << code;
-      EXPECT_EQ(destination.pels, expected) << "export, code " << code;
-
-      destination = untouched;
-      to = destination.window();
-      ASSERT_EQ(runPortable<Pel>(&from, &to, code), 0) << "code " << code;
-      EXPECT_EQ(destination.pels, expected) << "portable, code " << code;
-    }
-    EXPECT_EQ(source.pels, sourceBefore) << "the source was written";
-  }
-
-  // Every compiled instruction set, the scalar one included, against the portable steps.
-  template <typename Pel>
-  void checkEveryTarget() {
-    const Shape s = GetParam();
-    Plane<Pel> source(s.width, s.height, s.width + s.sourceExtra, 11);
-    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(target);
-      ASSERT_STREQ(alignedSimdTargetName(), hwy::TargetName(target));
-      for (uint32_t code : kCodes) {
-        Plane<Pel> portable = destinationFor<Pel>(s, code, code);
-        Plane<Pel> simd = portable;
-        kimg_window from = source.window(), toPortable = portable.window(), toSimd = simd.window();
-        ASSERT_EQ(runPortable<Pel>(&from, &toPortable, code), 0);
-        ASSERT_EQ(runSimd<Pel>(&from, &toSimd, code), 0);
-        EXPECT_EQ(simd.pels, portable.pels) << hwy::TargetName(target) << ", code " << code;
+      const int w = exchangesSides(code) ? s.height : s.width, h = exchangesSides(code) ? s.width : s.height;
+      const Plane<Pel> original(w, h, w + s.destinationExtra, code + 100);
+      const bool inPlace = !exchangesSides(code) || s.width == s.height;
+      const std::vector<Pel> expected = expectedAfter(source, original, code);
+      const std::vector<Pel> expectedInPlace = inPlace ? expectedAfter(source, source, code) : source.pels;
+      const auto verify = [&](const char* what, int32_t (*run)(const kimg_window*, kimg_window*, uint32_t)) {
+        Plane<Pel> from = source, to = original;
+        kimg_window f = from.window(), t = to.window();
+        ASSERT_EQ(run(&f, &t, code), 0);
+        EXPECT_EQ(to.pels, expected) << what << ", code " << code;
+        EXPECT_EQ(from.pels, source.pels) << what << ", code " << code << ": the source was written";
+        if (!inPlace) return;
+        ASSERT_EQ(run(&f, &f, code), 0);
+        EXPECT_EQ(from.pels, expectedInPlace) << what << " in place, code " << code;
+      };
+      verify("portable", runPortable<Pel>);
+      for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        ASSERT_STREQ(alignedSimdTargetName(), hwy::TargetName(target));
+        verify(hwy::TargetName(target), runExport<Pel>);
       }
+      hwy::SetSupportedTargetsForTest(0);
     }
-    hwy::SetSupportedTargetsForTest(0);
   }
 };
 
-TEST_P(AlignedShapeTest, EightBitMatchesFormula) { checkAgainstFormula<uint8_t>(); }
-TEST_P(AlignedShapeTest, SixteenBitMatchesFormula) { checkAgainstFormula<uint16_t>(); }
-TEST_P(AlignedShapeTest, EightBitEveryTargetMatchesPortable) { checkEveryTarget<uint8_t>(); }
-TEST_P(AlignedShapeTest, SixteenBitEveryTargetMatchesPortable) { checkEveryTarget<uint16_t>(); }
+TEST_P(AlignedShapeTest, EightBit) { check<uint8_t>(); }
+TEST_P(AlignedShapeTest, SixteenBit) { check<uint16_t>(); }
 
 // Odd sizes, single rows and columns, exact tiles of 8, 16 and 64 pels and one past them, sizes
 // crossing the kernels' 256-pel cache blocks, strides equal to and beyond the width.
 INSTANTIATE_TEST_SUITE_P(Shapes, AlignedShapeTest,
                          ::testing::Values(Shape{1, 1, 0, 0}, Shape{1, 9, 3, 0}, Shape{9, 1, 0, 2}, Shape{40, 1, 1, 1},
-                                           Shape{1, 40, 0, 5}, Shape{3, 2, 0, 0}, Shape{5, 3, 3, 0},
-                                           Shape{8, 8, 0, 0}, Shape{16, 16, 0, 3}, Shape{17, 33, 5, 2},
-                                           Shape{33, 17, 0, 7}, Shape{64, 64, 0, 0}, Shape{65, 64, 3, 1},
-                                           Shape{100, 37, 4, 9}, Shape{37, 100, 0, 0}, Shape{128, 131, 1, 0},
-                                           Shape{300, 270, 13, 2}),
-                         shapeName);
+                                           Shape{1, 40, 0, 5}, Shape{2, 2, 1, 0}, Shape{3, 2, 0, 0}, Shape{5, 3, 3, 0},
+                                           Shape{8, 8, 0, 0}, Shape{15, 15, 0, 0}, Shape{16, 16, 4, 3},
+                                           Shape{17, 33, 5, 2}, Shape{33, 33, 2, 7}, Shape{64, 64, 0, 0},
+                                           Shape{65, 64, 3, 1}, Shape{100, 100, 3, 0}, Shape{100, 37, 4, 9},
+                                           Shape{37, 100, 0, 0}, Shape{128, 131, 1, 0}, Shape{129, 5, 0, 0},
+                                           Shape{300, 270, 13, 2}));
 
-// A turn small enough to check by eye: source rows (1 2 3), (4 5 6).
+// The turn table itself, checked by eye: source rows (1 2 3), (4 5 6).
 TEST(AlignedWorkedExample, QuarterTurnsOfThreeByTwo) {
   Plane<uint8_t> source(3, 2, 3, 0);
   for (int k = 0; k < 6; ++k) source.at(k / 3, k % 3) = static_cast<uint8_t>(k + 1);
@@ -168,53 +125,13 @@ TEST(AlignedWorkedExample, QuarterTurnsOfThreeByTwo) {
   EXPECT_EQ(turned(181), (std::vector<uint8_t>{6, 3, 5, 2, 4, 1}));
 }
 
-// In place: every code on square windows, the non-transposing codes on any window, for both pel
-// sizes and on every instruction set.
-struct InPlaceCase {
-  int width, height, extra;
-};
-
-class AlignedInPlaceTest : public ::testing::TestWithParam<InPlaceCase> {
- protected:
-  template <typename Pel>
-  void check() {
-    const InPlaceCase c = GetParam();
-    const Plane<Pel> original(c.width, c.height, c.width + c.extra, 5);
-    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(target);
-      for (uint32_t code : kCodes) {
-        if (exchangesSides(code) && c.width != c.height) continue;
-        Plane<Pel> plane = original;
-        const std::vector<Pel> expected = expectedAfter(original, original, code);
-        kimg_window window = plane.window();
-        ASSERT_EQ(runExport<Pel>(&window, &window, code), 0) << "code " << code;
-        EXPECT_EQ(plane.pels, expected) << hwy::TargetName(target) << ", code " << code;
-
-        plane = original;
-        window = plane.window();
-        ASSERT_EQ(runPortable<Pel>(&window, &window, code), 0);
-        EXPECT_EQ(plane.pels, expected) << "portable, code " << code;
-      }
-    }
-    hwy::SetSupportedTargetsForTest(0);
-  }
-};
-
-TEST_P(AlignedInPlaceTest, EightBit) { check<uint8_t>(); }
-TEST_P(AlignedInPlaceTest, SixteenBit) { check<uint16_t>(); }
-
-INSTANTIATE_TEST_SUITE_P(Windows, AlignedInPlaceTest,
-                         ::testing::Values(InPlaceCase{1, 1, 0}, InPlaceCase{2, 2, 1}, InPlaceCase{15, 15, 0},
-                                           InPlaceCase{16, 16, 4}, InPlaceCase{33, 33, 2}, InPlaceCase{64, 64, 0},
-                                           InPlaceCase{100, 100, 3}, InPlaceCase{7, 3, 1}, InPlaceCase{129, 5, 0}));
-
-// Refused calls: the status says why and not a pel of the destination buffer changes.
+// Refused calls: the status says why and not a pel of the destination buffer changes. Each case
+// narrows two 8 x 6 windows over 64 x 64 buffers into the refused situation.
 struct Refusal {
   const char* name;
   bool sixteenBit;
   uint32_t code;
   int32_t status;
-  // Narrows the windows (both over one 64 x 64 buffer pair) into the refused situation.
   void (*arrange)(kimg_window& source, kimg_window& destination, void* destinationPels);
 };
 
@@ -232,68 +149,43 @@ TEST_P(AlignedRefusalTest, LeavesDestinationUnchanged) {
   r.arrange(source, destination, destinationPels.data());
   const kimg_window* from = source.pelSize < 0 ? nullptr : &source;  // pel size -1 stands for null
   kimg_window* to = destination.pelSize < 0 ? nullptr : &destination;
-  const int32_t status = r.sixteenBit ? kip_affineTransformAligned16(from, to, r.code)
-                                      : kip_affineTransformAligned(from, to, r.code);
-  EXPECT_EQ(status, r.status);
+  EXPECT_EQ(r.sixteenBit ? kip_affineTransformAligned16(from, to, r.code) : kip_affineTransformAligned(from, to, r.code),
+            r.status);
   EXPECT_EQ(destinationPels, before);
 }
 
+using W = kimg_window;
 INSTANTIATE_TEST_SUITE_P(
     Cases, AlignedRefusalTest,
     ::testing::Values(
-        Refusal{"NullSource", false, 0, KIP_ERR_NULL_POINTER,
-                [](kimg_window& s, kimg_window&, void*) { s.pelSize = -1; }},
-        Refusal{"NullDestination", true, 90, KIP_ERR_NULL_POINTER,
-                [](kimg_window&, kimg_window& d, void*) { d.pelSize = -1; }},
+        Refusal{"NullSource", false, 0, KIP_ERR_NULL_POINTER, [](W& s, W&, void*) { s.pelSize = -1; }},
+        Refusal{"NullDestination", true, 90, KIP_ERR_NULL_POINTER, [](W&, W& d, void*) { d.pelSize = -1; }},
         Refusal{"SixteenBitPelsToEightBitCall", false, 91, KIP_ERR_PEL_SIZE,
-                [](kimg_window& s, kimg_window& d, void*) { s.pelSize = d.pelSize = 2; }},
-        Refusal{"EightBitDestinationToSixteenBitCall", true, 0, KIP_ERR_PEL_SIZE,
-                [](kimg_window&, kimg_window& d, void*) { d.pelSize = 1; }},
-        Refusal{"ThirtyTwoBitPels", false, 180, KIP_ERR_PEL_SIZE,
-                [](kimg_window& s, kimg_window& d, void*) { s.pelSize = d.pelSize = 4; }},
-        Refusal{"StrideBelowWidth", false, 0, KIP_ERR_BAD_SIZE,
-                [](kimg_window& s, kimg_window&, void*) { s.stride = 7; }},
-        Refusal{"NegativeHeight", true, 271, KIP_ERR_BAD_SIZE,
-                [](kimg_window&, kimg_window& d, void*) { d.height = -6; }},
-        Refusal{"NullPelsWithPels", false, 1, KIP_ERR_BAD_SIZE,
-                [](kimg_window& s, kimg_window&, void*) { s.firstPel = nullptr; }},
-        Refusal{"TurnIntoUnturnedSize", false, 90, KIP_ERR_SIZE_MISMATCH, [](kimg_window&, kimg_window&, void*) {}},
+                [](W& s, W& d, void*) { s.pelSize = d.pelSize = 2; }},
+        Refusal{"EightBitDestinationToSixteenBitCall", true, 0, KIP_ERR_PEL_SIZE, [](W&, W& d, void*) { d.pelSize = 1; }},
+        Refusal{"StrideBelowWidth", false, 0, KIP_ERR_BAD_SIZE, [](W& s, W&, void*) { s.stride = 7; }},
+        Refusal{"NegativeHeight", true, 271, KIP_ERR_BAD_SIZE, [](W&, W& d, void*) { d.height = -6; }},
+        Refusal{"NullPelsWithPels", false, 1, KIP_ERR_BAD_SIZE, [](W& s, W&, void*) { s.firstPel = nullptr; }},
+        Refusal{"TurnIntoUnturnedSize", false, 90, KIP_ERR_SIZE_MISMATCH, [](W&, W&, void*) {}},
         Refusal{"CopyIntoTurnedSize", true, 0, KIP_ERR_SIZE_MISMATCH,
-                [](kimg_window&, kimg_window& d, void*) { std::swap(d.width, d.height); }},
-        Refusal{"DestinationWider", false, 180, KIP_ERR_SIZE_MISMATCH,
-                [](kimg_window&, kimg_window& d, void*) { d.width = d.stride = 9; }},
+                [](W&, W& d, void*) { std::swap(d.width, d.height); }},
         Refusal{"NonSquareTransposeInPlace", false, 1, KIP_ERR_MEMORY_OVERLAP,
-                [](kimg_window& s, kimg_window& d, void* pels) {
-                  s = d;
-                  d.width = 6;
-                  d.height = 8;
-                  s.firstPel = d.firstPel = pels;
-                }},
+                [](W& s, W& d, void* pels) { s = d, d.width = 6, d.height = 8, s.firstPel = d.firstPel = pels; }},
         Refusal{"SquareTurnInPlaceWithOtherStride", true, 270, KIP_ERR_MEMORY_OVERLAP,
-                [](kimg_window& s, kimg_window& d, void*) {
-                  s = d;
-                  s.height = s.width = d.height = d.width = 6;
-                  s.stride = 9;
-                }},
+                [](W& s, W& d, void*) { s = d, s.height = s.width = d.height = d.width = 6, s.stride = 9; }},
         Refusal{"MirrorOntoNextRow", false, 91, KIP_ERR_MEMORY_OVERLAP,
-                [](kimg_window& s, kimg_window& d, void* pels) {
-                  s = d;
-                  d.firstPel = static_cast<uint8_t*>(pels) + 8;
-                }},
-        Refusal{"TransposeOntoOwnTail", true, 181, KIP_ERR_MEMORY_OVERLAP,
-                [](kimg_window& s, kimg_window& d, void* pels) {
-                  s = d;
-                  s.firstPel = static_cast<uint16_t*>(pels) + 3;
-                  std::swap(d.width, d.height);
-                }}),
+                [](W& s, W& d, void* pels) { s = d, d.firstPel = static_cast<uint8_t*>(pels) + 8; }},
+        Refusal{"TransposeOntoOwnTail", true, 181, KIP_ERR_MEMORY_OVERLAP, [](W& s, W& d, void* pels) {
+          s = d, s.firstPel = static_cast<uint16_t*>(pels) + 3;
+          std::swap(d.width, d.height);
+        }}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 // Windows without pels: nothing to do, for every code, even with no first pel at all.
 TEST(AlignedEmptyWindows, SucceedWithoutWriting) {
   for (uint32_t code : kCodes) {
     for (const auto& [w, h] : {std::pair{0, 0}, std::pair{5, 0}, std::pair{0, 4}}) {
-      kimg_window source{w, h, 0, 0, 0, 0, 0, 0, w, nullptr, 1};
-      kimg_window destination = source;
+      kimg_window source{w, h, 0, 0, 0, 0, 0, 0, w, nullptr, 1}, destination = source;
       if (exchangesSides(code)) std::swap(destination.width, destination.height);
       destination.stride = destination.width;
       EXPECT_EQ(kip_affineTransformAligned(&source, &destination, code), 0) << code << " " << w << "x" << h;
