@@ -1,6 +1,6 @@
 // The C++ wrapper kip.hpp: image ownership and wrapping, errors, the geometry helpers and the
 // result-returning functions, checked against the C ABI they stand on. The Python module's tests
-// compare the same wrapper calls with float64 references.
+// compare the same wrapper calls (rectangles of every orientation) with float64 references.
 #include <kip/kip.hpp>
 
 #include "support/turns.hpp"
@@ -69,29 +69,6 @@ TEST(WrapperImage, OwnedZeroFilledMoveOnlyOrWrappingTheCallersPels) {
   const kip::Image view = kip::Image::wrap(fixed.data(), 3, 2, 3);
   EXPECT_TRUE(view.pelSize() == 2 && view.at<uint16_t>(2, 1) == 3);
 }
-
-struct RectCase {
-  kip::Point origin, xEnd, yEnd;
-  kip::Size size;
-};
-
-class WrapperRectTest : public testing::TestWithParam<RectCase> {};
-
-// The three points land on the destination's corners (0, 0), (W, 0) and (0, H).
-TEST_P(WrapperRectTest, PointsBecomeTheDestinationCorners) {
-  const RectCase& c = GetParam();
-  const affineSampleParams params = kip::sampleParams(c.origin, c.xEnd, c.yEnd, c.size, kip::Mode::cubic2);
-  EXPECT_TRUE(params.sampleMode == KIP_SAMPLE_CUBIC2 && params.xCount == c.size.width &&
-              params.yCount == c.size.height);
-  expectNear(destinationOf(params, c.origin), {0, 0});
-  expectNear(destinationOf(params, c.xEnd), {double(c.size.width), 0});
-  expectNear(destinationOf(params, c.yEnd), {0, double(c.size.height)});
-}
-
-INSTANTIATE_TEST_SUITE_P(Rects, WrapperRectTest,
-                         testing::Values(RectCase{{0, 0}, {8, 0}, {0, 6}, {8, 6}},
-                                         RectCase{{10, 2}, {14, 5}, {7, 6}, {5, 5}},
-                                         RectCase{{3.5, 9}, {3.5, 1}, {12, 9}, {16, 4}}));
 
 struct TurnCase {
   double degrees, scale;
