@@ -51,35 +51,21 @@ double fieldOf(const T& record, int field) {
   return reinterpret_cast<const double*>(&record)[field];
 }
 
-// --- Composition and inversion ---
-
-TEST(MathCompose, TranslationThenScaleDiffersFromScaleThenTranslation) {
-  const kmath_xformLinear t = translation(5, 7), s = scale(2, 2);
-  kmath_xformLinear st, ts;
-  ASSERT_EQ(kmath_xformLinear_initCompose(&st, &s, &t), KIP_OK);
-  ASSERT_EQ(kmath_xformLinear_initCompose(&ts, &t, &s), KIP_OK);
-  EXPECT_TRUE(sameBits(map(st, {1, 1}), kmath_vect{12, 16}));  // (1 + 5) * 2
-  EXPECT_TRUE(sameBits(map(ts, {1, 1}), kmath_vect{7, 9}));    // 1 * 2 + 5
-  const kx2Vect p = (kx2Xform(s) * kx2Xform(t)) * kx2Vect{1, 1};
-  EXPECT_TRUE(p.x == 12 && p.y == 16) << "the throwing product applies its right operand first";
-}
-
-// a o b maps by b, then by a; the output may alias either input; the inverse composes to the
-// identity on both sides.
+// a o b maps by b, then by a (and so does the throwing product); the output may alias either
+// input; the inverse composes to the identity on both sides.
 TEST(MathCompose, PairsMapInOrderAliasAndInvert) {
   const std::pair<kmath_xformLinear, kmath_xformLinear> pairs[] = {
       {translation(5, 7), scale(2, 3)},
-      {rotation(30), translation(-4, 9)},
       {xform(1, 0.5, 0, 1, 2, 3), xform(0.25, 0, 0.75, -2, -1, 4)},
-      {xform(0, 1, 1, 0, 100, 0), xform(-1, 0, 0, 1, 0.5, 0.5)},
       {xform(1e-3, 0, 0, 4e3, 1e6, -1e6), rotation(-135)}};
   for (const auto& [a, b] : pairs) {
     kmath_xformLinear ab, intoA = a, intoB = b, square = a, expectedSquare;
     ASSERT_EQ(kmath_xformLinear_initCompose(&ab, &a, &b), KIP_OK);
     for (const kmath_vect p : {kmath_vect{0, 0}, {3.5, -2}, {-7, 11.25}}) {
       const kmath_vect expected = map(a, map(b, p)), actual = map(ab, p);
-      EXPECT_NEAR(actual.x, expected.x, 1e-9);
-      EXPECT_NEAR(actual.y, expected.y, 1e-9);
+      const kx2Vect product = (kx2Xform(a) * kx2Xform(b)) * kx2Vect{p.x, p.y};
+      for (const double got : {actual.x, product.x}) EXPECT_NEAR(got, expected.x, 1e-9);
+      for (const double got : {actual.y, product.y}) EXPECT_NEAR(got, expected.y, 1e-9);
     }
     ASSERT_EQ(kmath_xformLinear_initCompose(&intoA, &intoA, &b), KIP_OK);
     ASSERT_EQ(kmath_xformLinear_initCompose(&intoB, &a, &intoB), KIP_OK);
@@ -121,8 +107,6 @@ TEST(MathCompose, RefusedInversionReturnsItsStatusAndLeavesTheOutput) {
   }
 }
 
-// --- Affine rectangles ---
-
 TEST(MathAffineRect, MapPointsAndExactComparison) {
   const kmath_shapeAffineRect unit = rectOf(1, 0, 2, 0, 0, 2);
   const kmath_xformLinear shift = translation(10, 0);
@@ -155,7 +139,6 @@ TEST(MathAffineRect, CentreSidesAndAngles) {
     kmath_xformLinear x;
     kmath_shapeAffineRectCenter expected;
   } cases[] = {{rectOf(1, 2, 10.4, 0, 0, 3.6), scale(1, 1), {6.2, 3.8, 10.4, 3.6, 0, kPi / 2}},
-               {rectOf(1, 2, 10.4, 0, 0, 3.6), scale(2, 2), {12.4, 7.6, 20.8, 7.2, 0, kPi / 2}},
                {rectOf(0, 0, 10.4, 0, 0, -3.6), scale(1, 1), {5.2, -1.8, 10.4, 3.6, 0, -kPi / 2}},  // mirrored
                {rectOf(0, 0, 10.4, 0, 0, 3.6),
                 rotation(30),
@@ -179,10 +162,8 @@ TEST(MathAffineRect, EnclosingPelRectangleOrItsRefusal) {
     int32_t status;
     kstd_rect32 expected;
   } cases[] = {
-      // Centres of the corner pels of a 64 x 33 block at (10, 10), given directly, through a shift
-      // and mirrored.
+      // Centres of the corner pels of a 64 x 33 block at (10, 10), given directly and mirrored.
       {rectOf(10.5, 10.5, 63, 0, 0, 32), scale(1, 1), kOk, {10, 10, 64, 33}},
-      {rectOf(0.5, 0.5, 63, 0, 0, 32), translation(10, 10), kOk, {10, 10, 64, 33}},
       {rectOf(73.5, 42.5, -63, 0, 0, -32), scale(1, 1), kOk, {10, 10, 64, 33}},
       {rectOf(2, 3, 4, 0, 0, 5), scale(1, 1), kOk, {2, 3, 4, 5}},  // corners on pel borders add no pel
       {rectOf(10, 0, 10, -10, 10, 10), translation(0.5, -0.25), kOk, {0, -1, 21, 21}},
@@ -203,8 +184,6 @@ TEST(MathAffineRect, EnclosingPelRectangleOrItsRefusal) {
   }
 }
 
-// --- Matrices ---
-
 TEST(MathMatrix, ScaleIsTheLargerAxisScale) {
   double m[4], value = 0;
   for (const auto& [e0, e3] : {std::pair{3.0, 0.5}, {0.25, 3.0}}) {
@@ -222,8 +201,6 @@ TEST(MathMatrix, ScaleIsTheLargerAxisScale) {
     EXPECT_NEAR(value, expected, 1e-12);
   }
 }
-
-// --- Scalars ---
 
 TEST(MathScalar, RoundFloorCeilSaturateAndNaNGivesZero) {
   const struct {
@@ -264,8 +241,6 @@ TEST(MathScalar, CheckedConversionsRefuseWithoutWriting) {
     EXPECT_TRUE(floor == floorValue && ceil == ceilValue) << x;
   }
 }
-
-// --- Non-finite values ---
 
 TEST(MathKx2, OverflowThrowsNotFinite) {
   const kx2Xform huge(scale(1e308, 1e308));

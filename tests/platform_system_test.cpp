@@ -18,9 +18,6 @@
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// Allocator
-
 TEST(Allocator, BlocksAre64ByteAlignedCountedAndClearedOnRequest) {
   for (const size_t size : {0, 1, 63, 64, 65, 4097}) {
     const int64_t live = ksys_memory_testLiveBlocks();
@@ -59,9 +56,6 @@ TEST(Allocator, ReallocKeepsContentsBothWaysAndAFailureKeepsTheOldBlock) {
   ksys_memory_free_internal(&block);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Processor query
-
 TEST(Cpuinfo, FollowsHighwaysTargetsUnlessOverridden) {
   const int64_t targets = hwy::SupportedTargets();
   const bool simd = (targets & ~static_cast<int64_t>(HWY_SCALAR | HWY_EMU128)) != 0;
@@ -88,9 +82,6 @@ TEST(Cpuinfo, FollowsHighwaysTargetsUnlessOverridden) {
   EXPECT_EQ(info.simdTargets, targets);
   EXPECT_EQ(ksys_cpuinfo_init(nullptr), KIP_ERR_NULL_POINTER);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Attention, critical section and shut-down hooks
 
 struct AttentionContext {
   int32_t answer;
@@ -146,7 +137,8 @@ TEST(CriticalSection, OneSectionExcludesEveryThread) {
     threads.emplace_back([&, t] {
       ASSERT_EQ(ksys_criticalSection_constructSingleton(&sections[t]), 0);
       ready.fetch_add(1);
-      while (ready.load() < kThreads) std::this_thread::yield();  // start together, or they may well run one after another
+      // Start together, or they may well run one after another.
+      while (ready.load() < kThreads) std::this_thread::yield();
       for (int i = 0; i < kRounds; ++i) {
         ASSERT_EQ(ksys_criticalSection_wait(sections[t]), 0);
         overlaps += inside.fetch_add(1) != 0;
@@ -169,19 +161,8 @@ int32_t recordShutdown(void* object) {
   return 0;
 }
 
+// Registrations from several threads are all kept; hooks run once, newest first.
 TEST(Shutdown, HooksRunOnceNewestFirstAndTheFailureSwitchRefusesThem) {
-  shutdownOrder.clear();
-  for (intptr_t i = 1; i <= 3; ++i) ASSERT_EQ(ksys_shutdown_register(&recordShutdown, reinterpret_cast<void*>(i)), 0);
-  ksys_shutdown_testFailRegistration(-55);
-  EXPECT_EQ(ksys_shutdown_register(&recordShutdown, reinterpret_cast<void*>(4)), -55);
-  ksys_shutdown_testFailRegistration(0);
-  ksys_shutdown_testRunAll();
-  ksys_shutdown_testRunAll();
-  EXPECT_EQ(shutdownOrder, (std::vector<intptr_t>{3, 2, 1}));
-  EXPECT_EQ(ksys_shutdown_register(nullptr, nullptr), KIP_ERR_NULL_POINTER);
-}
-
-TEST(Shutdown, ConcurrentRegistrationsAreAllKept) {
   shutdownOrder.clear();
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -190,30 +171,17 @@ TEST(Shutdown, ConcurrentRegistrationsAreAllKept) {
     });
   }
   for (auto& thread : threads) thread.join();
+  for (intptr_t i = 1; i <= 3; ++i) ASSERT_EQ(ksys_shutdown_register(&recordShutdown, reinterpret_cast<void*>(i)), 0);
+  ksys_shutdown_testFailRegistration(-55);
+  EXPECT_EQ(ksys_shutdown_register(&recordShutdown, reinterpret_cast<void*>(4)), -55);
+  ksys_shutdown_testFailRegistration(0);
   ksys_shutdown_testRunAll();
-  EXPECT_EQ(shutdownOrder.size(), 1000u);
+  ksys_shutdown_testRunAll();
+  ASSERT_EQ(shutdownOrder.size(), 1003u);
+  EXPECT_EQ(std::vector<intptr_t>(shutdownOrder.begin(), shutdownOrder.begin() + 4),
+            (std::vector<intptr_t>{3, 2, 1, 0}));
+  EXPECT_EQ(ksys_shutdown_register(nullptr, nullptr), KIP_ERR_NULL_POINTER);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Jobs
-
-// The job objects of one dispatch, destroyed with the scope.
-struct JobObjects {
-  ksys_jobThreadGroup* group = nullptr;
-  ksys_jobParams* params = nullptr;
-  ksys_jobRequestSet* requests = nullptr;
-  ksys_jobResultSet* results = nullptr;
-  JobObjects() {
-    EXPECT_EQ(ksys_jobThreadGroup_construct(&group) | ksys_jobParams_construct(&params) |
-                  ksys_jobRequestSet_construct(&requests) | ksys_jobResultSet_construct(&results),
-              0);
-  }
-  ~JobObjects() {
-    EXPECT_EQ(ksys_jobResultSet_destruct(results) | ksys_jobRequestSet_destruct(requests) |
-                  ksys_jobParams_destruct(params) | ksys_jobThreadGroup_destruct(group),
-              0);
-  }
-};
 
 // A job's block: which request it belongs to, what to answer (below -1000: throw), where to record
 // that it ran.
@@ -233,23 +201,40 @@ int32_t testJob(const ksys_jobParams* params) {
   return block->answer;
 }
 
-// Adds one request per answer, each with its own block, and dispatches them.
+// One request per answer, each with its own block, dispatched the way the threaded process builds
+// a split run: any failure comes back as such, and a block that failed to be handed over is freed.
 int32_t dispatch(const std::vector<int32_t>& answers, std::vector<std::atomic<int>>& runs,
                  std::vector<int32_t>* statuses = nullptr) {
-  JobObjects jobs;
+  CleanupList cleanup;
+  ksys_jobThreadGroup* group = nullptr;
+  ksys_jobParams* params = nullptr;
+  ksys_jobRequestSet* requests = nullptr;
+  ksys_jobResultSet* results = nullptr;
+  int32_t status = 0;
+  if ((status = ksys_jobThreadGroup_construct(&group)) < 0) return cleanup.finish(status);
+  cleanup.addObject<ksys_jobThreadGroup_destruct>(group);
+  if ((status = ksys_jobParams_construct(&params)) < 0) return cleanup.finish(status);
+  cleanup.addObject<ksys_jobParams_destruct>(params);
+  if ((status = ksys_jobRequestSet_construct(&requests)) < 0) return cleanup.finish(status);
+  cleanup.addObject<ksys_jobRequestSet_destruct>(requests);
+  if ((status = ksys_jobResultSet_construct(&results)) < 0) return cleanup.finish(status);
+  cleanup.addObject<ksys_jobResultSet_destruct>(results);
   for (uint32_t i = 0; i < answers.size(); ++i) {
     void* block = nullptr;
-    EXPECT_EQ(ksys_memory_alloc_internal(sizeof(JobBlock), &block), 0);
+    if ((status = ksys_memory_alloc_internal(sizeof(JobBlock), &block)) < 0) return cleanup.finish(status);
     *static_cast<JobBlock*>(block) = JobBlock{i, answers[i], runs.data()};
-    EXPECT_EQ(ksys_jobParams_takeData(jobs.params, &block, &ksys_memory_free_internal), 0);
+    if ((status = ksys_jobParams_takeData(params, &block, &ksys_memory_free_internal)) < 0) {
+      ksys_memory_free_internal(&block);  // still ours
+      return cleanup.finish(status);
+    }
     EXPECT_EQ(block, nullptr) << "ownership not taken";
-    EXPECT_EQ(ksys_jobRequestSet_addFuncAndParams(jobs.requests, &testJob, jobs.params), 0);
+    if ((status = ksys_jobRequestSet_addFuncAndParams(requests, &testJob, params)) < 0) return cleanup.finish(status);
   }
-  const int32_t status = ksys_jobThreadGroup_dispatchAndWait(jobs.group, jobs.requests, jobs.results);
+  status = ksys_jobThreadGroup_dispatchAndWait(group, requests, results);
   for (uint32_t i = 0; statuses != nullptr && i <= answers.size(); ++i) {
-    EXPECT_EQ(ksys_jobResultSet_getStatus(jobs.results, i, &statuses->emplace_back()), 0);
+    EXPECT_EQ(ksys_jobResultSet_getStatus(results, i, &statuses->emplace_back()), 0);
   }
-  return status;
+  return cleanup.finish(status);
 }
 
 std::vector<int32_t> answersWith(size_t count, std::initializer_list<std::pair<size_t, int32_t>> set) {
@@ -260,7 +245,7 @@ std::vector<int32_t> answersWith(size_t count, std::initializer_list<std::pair<s
 
 // Every job runs once with its own block and has its status recorded; the earliest failure in
 // adding order wins, whichever job ends first; a throw is a failure of its own.
-TEST(Jobs, DispatchRunsEveryJobOnceAndReportsTheFirstFailureInOrder) {
+TEST(Jobs, DispatchRunsEveryJobOnceAndReportsTheFirstFailureInOrderOrOfAllocation) {
   const struct {
     std::vector<int32_t> answers;
     int32_t expected;
@@ -286,6 +271,10 @@ TEST(Jobs, DispatchRunsEveryJobOnceAndReportsTheFirstFailureInOrder) {
   std::vector<std::atomic<int>> runs(50);
   tbb::task_arena(1).execute([&] { EXPECT_EQ(dispatch(answersWith(50, {{30, -3}}), runs), -3); });
   for (auto& run : runs) EXPECT_EQ(run.load(), 1);
+  // Every allocation may fail, and each failure comes back as such with nothing leaked: four
+  // objects, twenty blocks (past the first growth of every array), and an array each for blocks,
+  // requests and results.
+  EXPECT_GE(kiptest::sweepAllocationFailures([&] { return dispatch(answersWith(20, {}), runs); }), 4 + 20 + 3);
 }
 
 std::vector<void*> releasedBlocks;
@@ -317,10 +306,11 @@ TEST(Jobs, DestroyReleasesEveryBlockAndReportsAFailedRelease) {
 }
 
 TEST(Jobs, ThreadCountFollowsTheApplicationsLimits) {
-  JobObjects jobs;
+  ksys_jobThreadGroup* group = nullptr;
+  ASSERT_EQ(ksys_jobThreadGroup_construct(&group), 0);
   auto threadCount = [&] {
     ksys_jobThreadState state{-1};
-    EXPECT_EQ(ksys_jobGetCurrentThreadState(&state, jobs.group), 0);
+    EXPECT_EQ(ksys_jobGetCurrentThreadState(&state, group), 0);
     return state.threadCount;
   };
   EXPECT_EQ(threadCount(), tbb::this_task_arena::max_concurrency());
@@ -330,43 +320,7 @@ TEST(Jobs, ThreadCountFollowsTheApplicationsLimits) {
   }
   tbb::task_arena(1).execute([&] { EXPECT_EQ(threadCount(), 1); });
   tbb::task_arena(2).execute([&] { EXPECT_EQ(threadCount(), 2); });
-}
-
-// The whole life of a split run, as the threaded process builds it: every allocation of it may
-// fail, and each failure must come back as such with nothing leaked, the block that failed to be
-// handed over included.
-TEST(Jobs, EveryAllocationFailureIsReportedWithoutLeaks) {
-  constexpr uint32_t kJobs = 20;  // past the first growth of every array
-  std::vector<std::atomic<int>> runs(kJobs);
-  const int allocations = kiptest::sweepAllocationFailures([&]() -> int32_t {
-    CleanupList cleanup;
-    ksys_jobThreadGroup* group = nullptr;
-    ksys_jobParams* params = nullptr;
-    ksys_jobRequestSet* requests = nullptr;
-    ksys_jobResultSet* results = nullptr;
-    int32_t status = 0;
-    if ((status = ksys_jobThreadGroup_construct(&group)) < 0) return cleanup.finish(status);
-    cleanup.addObject<ksys_jobThreadGroup_destruct>(group);
-    if ((status = ksys_jobParams_construct(&params)) < 0) return cleanup.finish(status);
-    cleanup.addObject<ksys_jobParams_destruct>(params);
-    if ((status = ksys_jobRequestSet_construct(&requests)) < 0) return cleanup.finish(status);
-    cleanup.addObject<ksys_jobRequestSet_destruct>(requests);
-    if ((status = ksys_jobResultSet_construct(&results)) < 0) return cleanup.finish(status);
-    cleanup.addObject<ksys_jobResultSet_destruct>(results);
-    for (uint32_t i = 0; i < kJobs; ++i) {
-      void* block = nullptr;
-      if ((status = ksys_memory_alloc_internal(sizeof(JobBlock), &block)) < 0) return cleanup.finish(status);
-      *static_cast<JobBlock*>(block) = JobBlock{i, 0, runs.data()};
-      if ((status = ksys_jobParams_takeData(params, &block, &ksys_memory_free_internal)) < 0) {
-        ksys_memory_free_internal(&block);  // still ours
-        return cleanup.finish(status);
-      }
-      if ((status = ksys_jobRequestSet_addFuncAndParams(requests, &testJob, params)) < 0) return cleanup.finish(status);
-    }
-    return cleanup.finish(ksys_jobThreadGroup_dispatchAndWait(group, requests, results));
-  });
-  // Four objects, twenty blocks, and at least one array each for blocks, requests and results.
-  EXPECT_GE(allocations, 4 + int{kJobs} + 3);
+  EXPECT_EQ(ksys_jobThreadGroup_destruct(group), 0);
 }
 
 }  // namespace

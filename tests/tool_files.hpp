@@ -28,64 +28,34 @@ struct Raster {
 };
 
 inline Raster randomRaster(int width, int height, int channels, int depth, uint32_t seed) {
-  Raster raster{width, height, channels, depth, {}};
+  Raster raster{width, height, channels, depth, std::vector<uint16_t>(size_t(width) * height * channels)};
   std::mt19937 random(seed);
-  raster.samples.resize(size_t(width) * height * channels);
   for (auto& s : raster.samples) s = static_cast<uint16_t>(random() & (depth == 16 ? 0xFFFF : 0xFF));
   return raster;
 }
 
-inline int pngColourType(int channels) {
-  constexpr int types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
-  return types[channels - 1];
-}
-
-// The file's bytes as they are: 16-bit samples are assembled from big-endian pairs here.
-inline void writePng(const std::string& path, const Raster& r) {
+// The file's bytes as they are: 16-bit samples are big-endian pairs. With a palette, the samples
+// are 8-bit indices into it.
+inline void writePng(const std::string& path, const Raster& r, const std::vector<png_color>& palette = {}) {
   const size_t rowBytes = size_t(r.width) * r.channels * (r.depth / 8);
   std::vector<png_byte> bytes(rowBytes * r.height);
   for (size_t i = 0; i < r.samples.size(); ++i) {
-    if (r.depth == 16) {
-      bytes[2 * i] = png_byte(r.samples[i] >> 8);
-      bytes[2 * i + 1] = png_byte(r.samples[i] & 0xFF);
-    } else {
-      bytes[i] = png_byte(r.samples[i]);
-    }
+    if (r.depth == 16) bytes[2 * i] = png_byte(r.samples[i] >> 8);
+    bytes[r.depth == 16 ? 2 * i + 1 : i] = png_byte(r.samples[i] & 0xFF);
   }
   std::vector<png_bytep> rows(r.height);
   for (int y = 0; y < r.height; ++y) rows[y] = bytes.data() + y * rowBytes;
+  constexpr int kTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
   FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr) << path;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, file);
-    png_set_IHDR(png, info, r.width, r.height, r.depth, pngColourType(r.channels), PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-  } else {
-    ADD_FAILURE() << "libpng could not write " << path;
-  }
-  png_destroy_write_struct(&png, &info);
-  std::fclose(file);
-}
-
-// A palette image of 8-bit indices into `colours` (RGB triples).
-inline void writePalettePng(const std::string& path, int width, int height, const std::vector<png_color>& colours,
-                            const std::vector<png_byte>& indices) {
-  std::vector<png_bytep> rows(height);
-  for (int y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(indices.data()) + y * width;
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(png, info, colours.data(), int(colours.size()));
+    const int type = palette.empty() ? kTypes[r.channels - 1] : PNG_COLOR_TYPE_PALETTE;
+    png_set_IHDR(png, info, r.width, r.height, r.depth, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
     png_write_info(png, info);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
@@ -147,16 +117,14 @@ inline void writeTiff(const std::string& path, const Raster& r, bool tiled = fal
     const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
   }
-  const int side = tiled ? 16 : r.width;
-  const int rows = tiled ? 16 : 1;
+  const int side = tiled ? 16 : r.width, rows = tiled ? 16 : 1;
   if (tiled) {
     TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16u);
     TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16u);
   } else {
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 2u);
   }
-  const int perPel = planes ? 1 : r.channels;
-  const int bytes = r.depth / 8;
+  const int perPel = planes ? 1 : r.channels, bytes = r.depth / 8;
   std::vector<uint8_t> chunk(size_t(side) * rows * perPel * bytes);
   for (int plane = 0; plane < (planes ? r.channels : 1); ++plane) {
     for (int y0 = 0; y0 < r.height; y0 += rows) {
@@ -171,11 +139,9 @@ inline void writeTiff(const std::string& path, const Raster& r, bool tiled = fal
             }
           }
         }
-        if (tiled) {
-          EXPECT_GE(TIFFWriteTile(tiff, chunk.data(), x0, y0, 0, uint16_t(plane)), 0);
-        } else {
-          EXPECT_GE(TIFFWriteScanline(tiff, chunk.data(), y0, uint16_t(plane)), 0);
-        }
+        EXPECT_GE(tiled ? TIFFWriteTile(tiff, chunk.data(), x0, y0, 0, uint16_t(plane))
+                        : TIFFWriteScanline(tiff, chunk.data(), y0, uint16_t(plane)),
+                  0);
       }
     }
   }

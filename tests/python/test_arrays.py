@@ -27,12 +27,10 @@ def row_views(base):
 
 @pytest.mark.parametrize("axis", [0, 1, -1, -2])
 def test_sums_of_views_match_numpy(axis):
-    base = random_image((64, 48), np.uint8)
-    for name, view in row_views(base).items():
-        expected = view.sum(axis=axis, dtype=np.uint64).astype(np.uint32)
+    for name, view in row_views(random_image((64, 48), np.uint8)).items():
         got = kip.project_sums(view, axis)
         assert got.dtype == np.uint32, name
-        np.testing.assert_array_equal(got, expected, err_msg=name)
+        np.testing.assert_array_equal(got, view.sum(axis=axis, dtype=np.uint64).astype(np.uint32), err_msg=name)
 
 
 @pytest.mark.parametrize("dtype", [np.uint8, np.uint16])
@@ -50,35 +48,39 @@ def test_sums_of_views_match_numpy(axis):
     ],
 )
 def test_turns_match_numpy(dtype, code, reference):
-    base = random_image((37, 23), dtype, seed=code)
-    for name, view in row_views(base).items():
+    for name, view in row_views(random_image((37, 23), dtype, seed=code)).items():
         got = kip.turn(view, code)
         assert got.dtype == dtype and got.flags.c_contiguous
         np.testing.assert_array_equal(got, reference(view), err_msg=name)
 
 
+RECT = ((0, 0), (8, 0), (0, 8))
+
+
 @pytest.mark.parametrize(
-    "make, error",
+    "call, error",
     [
-        (lambda: np.zeros((4, 4), np.float32), TypeError),
-        (lambda: np.zeros((4, 4), np.int16), TypeError),
-        (lambda: np.zeros((4, 4), ">u2"), TypeError),  # not in native byte order
-        (lambda: np.zeros((4, 4, 3), np.uint8), ValueError),
-        (lambda: np.zeros(16, np.uint8), ValueError),
-        (lambda: np.zeros((8, 8), np.uint8)[:, ::2], ValueError),  # pels of a row apart
-        (lambda: np.zeros((8, 8), np.uint8, order="F"), ValueError),
-        (lambda: np.zeros((8, 8), np.uint8)[::-1], ValueError),  # rows running backwards
-        (lambda: np.lib.stride_tricks.as_strided(np.zeros(64, np.uint8), (8, 8), (4, 1)), ValueError),  # overlapping
+        (lambda: kip.turn(np.zeros((4, 4), np.float32), 0), TypeError),
+        (lambda: kip.turn(np.zeros((4, 4), ">u2"), 0), TypeError),  # not in native byte order
+        (lambda: kip.project_sums([[1, 2], [3, 4]], 0), TypeError),
+        (lambda: kip.turn(np.zeros((4, 4, 3), np.uint8), 0), ValueError),
+        (lambda: kip.turn(np.zeros(16, np.uint8), 0), ValueError),
+        (lambda: kip.turn(np.zeros((8, 8), np.uint8)[:, ::2], 0), ValueError),  # pels of a row apart
+        (lambda: kip.turn(np.zeros((8, 8), np.uint8, order="F"), 0), ValueError),
+        (lambda: kip.turn(np.zeros((8, 8), np.uint8)[::-1], 0), ValueError),  # rows running backwards
+        (lambda: kip.turn(np.lib.stride_tricks.as_strided(np.zeros(64, np.uint8), (8, 8), (4, 1)), 0), ValueError),
+        (lambda: kip.project_sums(np.zeros((4, 4), np.uint8), 2), ValueError),
+        (lambda: kip.transform(np.zeros((40, 40), np.uint8), RECT, (8, 8), mode="cubic"), ValueError),
+        (lambda: kip.transform(np.zeros((40, 40), np.uint8), RECT[:2], (8, 8)), ValueError),
+        (lambda: kip.transform(np.zeros((40, 40), np.uint8), RECT, (1 << 31, 8)), ValueError),
+        (lambda: kip.rotate(np.zeros((40, 40), np.uint8), 30, scale=0), ValueError),
+        (lambda: kip.rotate(np.zeros((40, 40), np.uint8), float("inf")), ValueError),
+        (lambda: kip.project(np.zeros((8, 8), np.uint8), RECT, (8, 8), clip=True, coverage_value=0), ValueError),
     ],
 )
-def test_layouts_kip_cannot_read_in_place_are_refused(make, error):
+def test_bad_arrays_and_arguments_are_refused(call, error):
     with pytest.raises(error):
-        kip.turn(make(), 0)
-
-
-def test_lists_are_not_arrays():
-    with pytest.raises(TypeError):
-        kip.project_sums([[1, 2], [3, 4]], 0)
+        call()
 
 
 def test_sixteen_bit_sums_raise_the_status():
@@ -91,24 +93,21 @@ def test_sixteen_bit_sums_raise_the_status():
     assert "KIP_ERR_PEL_SIZE" in str(error) and error.meaning
 
 
-def test_bad_axis():
-    with pytest.raises(ValueError):
-        kip.project_sums(np.zeros((4, 4), np.uint8), 2)
-
-
-def peak_allocation(call):
-    """Bytes allocated at the peak of call(), numpy's buffers included."""
-    tracemalloc.start()
-    try:
-        call()
-        return tracemalloc.get_traced_memory()[1]
-    finally:
-        tracemalloc.stop()
-
-
-def test_sources_are_not_copied():
+def test_sources_are_read_in_place():
     big = random_image((4096, 4096), np.uint8)  # 16 MiB
-    views = [big, big[100:4000, 50:3000], big[::2]]
-    for view in views:
-        assert peak_allocation(lambda: kip.project_sums(view, 1)) < 1 << 20
-        assert peak_allocation(lambda: kip.turn(view[:64], 180)) < 1 << 20
+    rect = ((100.5, 200.25), (2900, 300), (50, 1900))
+    calls = [
+        lambda view: kip.project_sums(view, 1),
+        lambda view: kip.turn(view[:64], 180),
+        lambda view: kip.project(view, rect, (1024, 256)),
+        lambda view: kip.transform(view, rect, (256, 256), mode="bilinear"),
+    ]
+    for view in (big[100:4000, 50:3000], big[::2]):
+        for call in calls:
+            tracemalloc.start()
+            try:
+                call(view)
+                peak = tracemalloc.get_traced_memory()[1]
+            finally:
+                tracemalloc.stop()
+            assert peak < 1 << 20  # the results and change: no copy of the source
