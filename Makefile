@@ -1,5 +1,6 @@
 # make test  - install what is missing, then build and run the whole suite in release and under
-#              AddressSanitizer + UndefinedBehaviorSanitizer.
+#              AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded tests under
+#              ThreadSanitizer.
 # make demo  - install what is missing, build the kip tool in release and run 'kip demo out/demo'.
 # make bench - install what is missing (OpenCV included), build in release, run both benchmarks.
 # make fuzz  - install clang and libFuzzer, build the fuzz targets (ASan + UBSan), run each over its
@@ -8,9 +9,9 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
-.PHONY: test test-release test-asan demo bench fuzz bootstrap clean
+.PHONY: test test-release test-asan test-tsan demo bench fuzz bootstrap clean
 
-test: bootstrap test-release test-asan
+test: bootstrap test-release test-asan test-tsan
 
 bootstrap:
 	@scripts/bootstrap
@@ -24,6 +25,13 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# Only the tests whose point is threads: the job bands and eight callers at once.
+TSAN_TESTS = concurrency_test engine_threaded_test
+test-tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)
+	ctest --preset tsan -j $(JOBS) -R '^($(subst $(eval) ,|,$(TSAN_TESTS)))\.'
 
 demo: bootstrap
 	cmake --preset release -DKIP_BUILD_BENCH=OFF
