@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cache/cache.hpp"
@@ -323,6 +324,40 @@ void compareKernelsNearTheEdges(const char* target) {
   }
 }
 
+// Chunks whose lanes all blend one pair of source rows: rows along the source (column steps with
+// a y of a fraction of a pel over a chunk), column spans either side of the 64 pels that one load
+// of a row covers, chunks that end on the window's last column or row, rows that run right to
+// left, and windows narrower than their stride whose padding must never be blended in.
+void compareKernelsOnRowPairs(const char* target) {
+  std::mt19937 random(1717);
+  const auto uniform = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
+  const int32_t columnSteps[] = {0x40000, 0x41000, 0x42000, 0x42AAA, 0x43000, 0x10000, 0x18000, 0x8000};
+  for (const auto& [width, height, stride] : {std::tuple{66, 3, 66}, std::tuple{130, 9, 133}, std::tuple{300, 40, 300}}) {
+    std::vector<uint8_t> pels(static_cast<size_t>(stride) * height);
+    for (auto& p : pels) p = static_cast<uint8_t>(random());
+    const DirectSource<uint8_t> source{pels.data(), stride, width, height, 0, 0};
+    for (int trial = 0; trial < 300; ++trial) {
+      const int32_t sign = uniform(0, 1) ? 1 : -1;
+      const int32_t columnX = sign * (columnSteps[uniform(0, 7)] + uniform(-8, 8));
+      const int32_t columnY = trial % 4 == 0 ? 0 : uniform(-0x600, 0x600);
+      const int32_t rowX = uniform(-0x8000, 0x8000), rowY = trial % 2 ? 0x40000 : uniform(0x100, 0x20000);
+      const int32_t count = uniform(1, 70), rows = uniform(1, 4);
+      // Starts that put some chunks against the right edge or the last row pair.
+      const int32_t x = trial % 3 == 0 ? (width - 2) * 0x10000 - uniform(0, 0x30000) : uniform(0, (width - 1) * 0x10000);
+      const int32_t y = trial % 5 == 0 ? (height - 2) * 0x10000 + uniform(0, 0xFFFF) : uniform(0, (height - 1) * 0x10000);
+      for (const KernelPair& pair : kKernelPairs) {
+        if (pair.vector == affineRowNearestSimd8 || pair.vector == affineRowNearestSimdAcc8) continue;
+        std::vector<uint32_t> fast(static_cast<size_t>(count) * rows, 0x5A5A5A5Au), scalar = fast;
+        ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fast.data(), count), 0);
+        ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalar.data(), count), 0);
+        ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " source " << width << "x" << height << " at "
+                                << x << "," << y << " steps " << rowX << "," << rowY << "," << columnX << ","
+                                << columnY;
+      }
+    }
+  }
+}
+
 TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
   std::vector<std::string> names;
   for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
@@ -332,6 +367,7 @@ TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
     names.push_back(hwy::TargetName(target));
     compareKernelsOnRandomTiles(static_cast<uint32_t>(target % 1000003), hwy::TargetName(target));
     compareKernelsNearTheEdges(hwy::TargetName(target));
+    compareKernelsOnRowPairs(hwy::TargetName(target));
   }
   hwy::SetSupportedTargetsForTest(0);
   EXPECT_GE(names.size(), 2u) << "only one target compiled";

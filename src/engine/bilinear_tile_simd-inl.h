@@ -67,6 +67,39 @@ HWY_INLINE VU Blend(VU px, VU py, VU square) {
   return hn::ShiftRight<16>(hn::Add(hn::Add(sum, sum), hn::Set(du, 32768u)));
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// The widest span of first-pel columns that a chunk on one row pair may have: every lane's pair
+// (x, x + 1) must lie in the 64 pels loaded.
+constexpr int32_t kRowPairSpan = 62;
+
+// The squares of a chunk whose lanes all blend source rows `row` and `row` + 1, with first pels
+// in columns first .. first + length - 2. Instead of two gathers: the length pels of each row are
+// loaded once (a masked load, so nothing beyond them is read), paired into 16-bit words (top pel,
+// bottom pel) for columns first .. first + 63, and each lane picks the words of its columns x and
+// x + 1 by a two-table word permute (Highway 1.0.3 offers none for 16-bit lanes), which gives the
+// bytes a, c, b, d; a byte shuffle puts them in the order a, b, c, d of the gathers.
+HWY_INLINE VU RowPairSquares(const TileGatherPlan& plan, VI ix, int32_t row, int32_t first, int32_t length) {
+  const DU du;
+  const hn::Full512<uint8_t> d8;
+  const hn::Full256<uint8_t> dHalf;
+  const hn::Full512<uint16_t> d16;
+  const uint8_t* top = plan.firstPel + static_cast<ptrdiff_t>(row) * plan.stride + first;
+  const auto inRow = hn::FirstN(d8, static_cast<size_t>(length));
+  const auto upper = hn::MaskedLoad(inRow, d8, top);
+  const auto lower = hn::MaskedLoad(inRow, d8, top + plan.stride);
+  const auto pair = [&](hn::Vec<decltype(dHalf)> t, hn::Vec<decltype(dHalf)> b) {
+    return hn::Or(hn::PromoteTo(d16, t), hn::ShiftLeft<8>(hn::PromoteTo(d16, b)));
+  };
+  const auto low = pair(hn::LowerHalf(dHalf, upper), hn::LowerHalf(dHalf, lower));
+  const auto high = pair(hn::UpperHalf(dHalf, upper), hn::UpperHalf(dHalf, lower));
+  const VU column = hn::BitCast(du, hn::Sub(ix, hn::Set(DI(), first)));
+  const VU words = hn::Or(column, hn::ShiftLeft<16>(hn::Add(column, hn::Set(du, 1u))));
+  const VU acbd{_mm512_permutex2var_epi16(low.raw, words.raw, high.raw)};
+  alignas(16) static constexpr uint8_t kOrder[16] = {0, 2, 1, 3, 4, 6, 5, 7, 8, 10, 9, 11, 12, 14, 13, 15};
+  return hn::TableLookupBytes(acbd, hn::LoadDup128(du, reinterpret_cast<const uint32_t*>(kOrder)));
+}
+#endif
+
 // One chunk of samples. Tiles inside the source (kInside) load each lane's four pels directly.
 // Elsewhere two gathers fetch the pels (x0, y) .. (x0 + 3, y) of the two clamped rows; the second
 // pel of a pair is the word's second byte, or its first when the clamp put both taps on the same
@@ -83,9 +116,19 @@ struct Sample {
     hwy::Prefetch(plan.firstPel + std::min(iy + 1, plan.lastY) * plan.stride + ix);
   }
 
-  HWY_INLINE VU operator()(VU px, VU py) const {
+  HWY_INLINE VU operator()(VU px, VU py, tile_gather::ChunkEnds ends) const {
     const VI ix = tile_gather::IntegerParts(px), iy = tile_gather::IntegerParts(py);
     if constexpr (kInside) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+      // Inside the source no position wraps, so the integer parts are those of the exact values.
+      const auto row = static_cast<int32_t>(ends.firstY >> 16);
+      const auto firstColumn = static_cast<int32_t>(ends.firstX >> 16);
+      const auto lastColumn = static_cast<int32_t>(ends.lastX >> 16);
+      const int32_t left = std::min(firstColumn, lastColumn), span = std::max(firstColumn, lastColumn) - left;
+      if (row == static_cast<int32_t>(ends.lastY >> 16) && span <= kRowPairSpan) {
+        return Blend(px, py, RowPairSquares(plan, ix, row, left, span + 2));
+      }
+#endif
       return Blend(px, py, tile_gather::LoadPelSquares(plan, tile_gather::PelOffsets(plan, ix, iy)));
     } else {
       const DU du;

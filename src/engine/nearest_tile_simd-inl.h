@@ -41,7 +41,7 @@ struct Sample {
     hwy::Prefetch(plan.firstPel + iy * plan.stride + ix);
   }
 
-  HWY_INLINE VU operator()(VU px, VU py) const {
+  HWY_INLINE VU operator()(VU px, VU py, tile_gather::ChunkEnds) const {
     if constexpr (kInside) {
       const VI offsets = tile_gather::PelOffsets(plan, tile_gather::IntegerParts(px), tile_gather::IntegerParts(py));
       return tile_gather::LoadPels(plan, offsets);
