@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <string>
 #include <tuple>
@@ -358,6 +359,49 @@ void compareKernelsOnRowPairs(const char* target) {
   }
 }
 
+// Turned tiles inside the source, which the vector kernels sample from a copy of the rectangle
+// they read: every angle, scales either side of 1, tiles whose copy must be split into blocks of
+// rows (224 x 224 samples), copies that end on the window's last column, and padding beside the
+// window that must never be copied in.
+void compareKernelsOnTurnedTiles(const char* target) {
+  std::mt19937 random(2024);
+  const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+  constexpr int32_t kWidth = 260, kHeight = 250, kStride = 263;
+  std::vector<uint8_t> pels(static_cast<size_t>(kStride) * kHeight);
+  for (auto& p : pels) p = static_cast<uint8_t>(random());
+  const DirectSource<uint8_t> source{pels.data(), kStride, kWidth, kHeight, 0, 0};
+  for (int trial = 0; trial < 120; ++trial) {
+    const double angle = uniform(0, 2 * std::numbers::pi), scale = uniform(0.3, 1.6);
+    const auto fixed = [](double v) { return static_cast<int32_t>(std::lround(v * 65536)); };
+    const int32_t columnX = fixed(scale * std::cos(angle)), columnY = fixed(scale * std::sin(angle));
+    const int32_t rowX = fixed(-scale * std::sin(angle)), rowY = fixed(scale * std::cos(angle));
+    const int32_t count = trial % 4 == 0 ? 224 : static_cast<int32_t>(uniform(1, 100));
+    const int32_t rows = trial % 4 == 0 ? 224 : static_cast<int32_t>(uniform(1, 60));
+    // Start so that the tile's rectangle lies inside, against the right edge every third trial.
+    double lowX = 0, highX = 0, lowY = 0, highY = 0;
+    for (const double i : {0.0, count - 1.0}) {
+      for (const double j : {0.0, rows - 1.0}) {
+        const double px = (i * columnX + j * rowX) / 65536.0, py = (i * columnY + j * rowY) / 65536.0;
+        lowX = std::min(lowX, px), highX = std::max(highX, px), lowY = std::min(lowY, py), highY = std::max(highY, py);
+      }
+    }
+    const double roomX = kWidth - 2.0 - (highX - lowX), roomY = kHeight - 2.0 - (highY - lowY);
+    if (roomX < 1 || roomY < 1) continue;
+    const double startX = (trial % 3 == 0 ? roomX - 0.01 : uniform(0, roomX)) - lowX;
+    const double startY = uniform(0, roomY) - lowY;
+    for (const KernelPair& pair : kKernelPairs) {
+      if (pair.vector == affineRowNearestSimd8 || pair.vector == affineRowNearestSimdAcc8) continue;
+      const int32_t stride = pair.accumulate ? count : count + 1;
+      std::vector<uint32_t> fast(static_cast<size_t>(stride) * rows, 0x5A5A5A5Au), scalar = fast;
+      const int32_t x = fixed(startX), y = fixed(startY);
+      ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fast.data(), stride), 0);
+      ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalar.data(), stride), 0);
+      ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " angle " << angle << " scale " << scale << " tile "
+                              << count << "x" << rows;
+    }
+  }
+}
+
 TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
   std::vector<std::string> names;
   for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
@@ -368,6 +412,7 @@ TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
     compareKernelsOnRandomTiles(static_cast<uint32_t>(target % 1000003), hwy::TargetName(target));
     compareKernelsNearTheEdges(hwy::TargetName(target));
     compareKernelsOnRowPairs(hwy::TargetName(target));
+    compareKernelsOnTurnedTiles(hwy::TargetName(target));
   }
   hwy::SetSupportedTargetsForTest(0);
   EXPECT_GE(names.size(), 2u) << "only one target compiled";

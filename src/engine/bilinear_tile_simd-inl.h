@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/bilinear_box-inl.h"
 #include "engine/tile_gather-inl.h"
 #include "engine/tile_gather.hpp"
 
@@ -105,8 +106,10 @@ HWY_INLINE VU RowPairSquares(const TileGatherPlan& plan, VI ix, int32_t row, int
 // pel of a pair is the word's second byte, or its first when the clamp put both taps on the same
 // column (at the right edge, or left of the source).
 template <bool kInside>
-struct Sample {
+struct Sample : tile_gather::WholeStrips {
   TileGatherPlan plan;
+
+  explicit Sample(const TileGatherPlan& p) : plan(p) {}
 
   // Prefetches the pels a position reads, clamped into the source.
   HWY_INLINE void Prefetch(uint32_t x, uint32_t y) const {
@@ -149,11 +152,43 @@ struct Sample {
   }
 };
 
-template <bool kInside>
-HWY_INLINE void Tile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
-                     int32_t rows, const TileGatherPlan& plan, void* destination, int32_t destinationStride,
-                     bool accumulate) {
-  const Sample<kInside> sample{plan};
+// Chunks of a tile inside the source from a box of paired rows (bilinear_box-inl.h) for each block
+// of a strip's rows that has one, else as Sample<true>.
+struct BoxSample : Sample<true> {
+  bilinear_box::Box box;
+  int32_t rowX, rowY, columnX, columnY;
+
+  BoxSample(const TileGatherPlan& p, uint16_t* words, int32_t rx, int32_t ry, int32_t cx, int32_t cy)
+      : Sample<true>(p), box{words}, rowX(rx), rowY(ry), columnX(cx), columnY(cy) {}
+
+  // Strips as wide as the usual tiles: the box stays in the cache across a block's rows, and
+  // neighbouring strips, whose boxes overlap, copy fewer pels twice.
+  static constexpr int32_t StripSamples() { return 64; }
+
+  // As many rows as fit one box, halving the block until it fits; without a box, the rest.
+  HWY_INLINE int32_t BeginRows(uint32_t x, uint32_t y, int32_t, int32_t samples, int32_t rowsLeft) {
+    for (int32_t block = rowsLeft;; block = (block + 1) / 2) {
+      using Outcome = bilinear_box::Box::Outcome;
+      const Outcome outcome = box.Build(plan, x, y, rowX, rowY, columnX, columnY, samples, block);
+      if (outcome == Outcome::built) return block;
+      if (outcome == Outcome::declined || block == 1) return rowsLeft;
+    }
+  }
+
+  // A built box holds what the block's rows read; its copy reads rows in order.
+  HWY_INLINE void Prefetch(uint32_t x, uint32_t y) const {
+    if (!box.built) Sample<true>::Prefetch(x, y);
+  }
+
+  HWY_INLINE VU operator()(VU px, VU py, tile_gather::ChunkEnds ends) const {
+    if (!box.built) return Sample<true>::operator()(px, py, ends);
+    return Blend(px, py, box.Squares(tile_gather::IntegerParts(px), tile_gather::IntegerParts(py)));
+  }
+};
+
+template <class Values>
+HWY_INLINE void Walk(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
+                     int32_t rows, void* destination, int32_t destinationStride, bool accumulate, Values& sample) {
   const bool reverse = columnY > 0;
   if (accumulate) {
     tile_gather::WalkTile<true>(x, y, rowX, rowY, columnX, columnY, count, rows, reverse, destination,
@@ -162,6 +197,29 @@ HWY_INLINE void Tile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t c
     tile_gather::WalkTile<false>(x, y, rowX, rowY, columnX, columnY, count, rows, reverse, destination,
                                  destinationStride, sample);
   }
+}
+
+template <bool kInside>
+HWY_INLINE void Tile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
+                     int32_t rows, const TileGatherPlan& plan, void* destination, int32_t destinationStride,
+                     bool accumulate) {
+  if constexpr (kInside) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    // Chunks that cross source rows take the box; on one row pair, the row-pair loads are cheaper.
+    const auto n = static_cast<int64_t>(hn::Lanes(DU()));
+    const bool boxed = (n - 1) * (columnY < 0 ? -int64_t{columnY} : int64_t{columnY}) >= 0x8000;
+#else
+    constexpr bool boxed = true;
+#endif
+    if (boxed) {
+      HWY_ALIGN uint16_t words[bilinear_box::kBoxWords];
+      BoxSample sample(plan, words, rowX, rowY, columnX, columnY);
+      Walk(x, y, rowX, rowY, columnX, columnY, count, rows, destination, destinationStride, accumulate, sample);
+      return;
+    }
+  }
+  Sample<kInside> sample(plan);
+  Walk(x, y, rowX, rowY, columnX, columnY, count, rows, destination, destinationStride, accumulate, sample);
 }
 
 }  // namespace tiled_bilinear
