@@ -16,6 +16,7 @@
 #define KIP_ENGINE_BILINEAR_BOX_INL_H_
 #endif
 
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
 #include <algorithm>
@@ -34,7 +35,9 @@ using tile_gather::DI;
 using tile_gather::DU;
 using tile_gather::VI;
 using tile_gather::VU;
-using D16 = hn::ScalableTag<uint16_t>;
+// Box rows are copied 16 words at a time at most: rows are short (a tile's width and height
+// turned), and a narrower copy wastes fewer words at each row's end.
+using D16 = hn::CappedTag<uint16_t, 16>;
 
 // Words a box may hold: 16 KiB, half the first-level data cache of common processors.
 constexpr int32_t kBoxWords = 8192;
@@ -42,6 +45,43 @@ constexpr int32_t kBoxWords = 8192;
 // A box is built only when it holds at most this many words per sample of its block: a sampling
 // whose rows skip source rows (a downscale) would copy rows that no sample reads.
 constexpr int64_t kWordsPerSample = 8;
+
+// The integer parts that a block's samples reach: the extremes of its four corners' positions,
+// taken as exact values (positions that wrap give bounds the source checks then refuse).
+struct Bounds {
+  int64_t lowX, highX, lowY, highY;
+};
+
+inline Bounds BoundsOf(int64_t x, int64_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
+                       int32_t samples, int32_t rows) {
+  Bounds b{INT64_MAX, INT64_MIN, INT64_MAX, INT64_MIN};
+  for (const int64_t i : {int64_t{0}, int64_t{samples} - 1}) {
+    for (const int64_t j : {int64_t{0}, int64_t{rows} - 1}) {
+      const int64_t px = (x + i * columnX + j * rowX) >> 16;
+      const int64_t py = (y + i * columnY + j * rowY) >> 16;
+      b.lowX = std::min(b.lowX, px);
+      b.highX = std::max(b.highX, px);
+      b.lowY = std::min(b.lowY, py);
+      b.highY = std::max(b.highY, py);
+    }
+  }
+  return b;
+}
+
+// Asks for the source pels of the box a block starting at the exact position (x, y) would copy,
+// as far as they lie in the source: after one block is copied, the next one's pels arrive while
+// this one is sampled.
+inline void PrefetchBox(const TileGatherPlan& plan, int64_t x, int64_t y, int32_t rowX, int32_t rowY, int32_t columnX,
+                        int32_t columnY, int32_t samples, int32_t rows) {
+  const Bounds b = BoundsOf(x, y, rowX, rowY, columnX, columnY, samples, rows);
+  const int64_t left = std::max<int64_t>(b.lowX, 0), right = std::min<int64_t>(b.highX + 1, plan.lastX);
+  const int64_t top = std::max<int64_t>(b.lowY, 0), bottom = std::min<int64_t>(b.highY + 1, plan.lastY);
+  for (int64_t j = top; j <= bottom; ++j) {
+    const uint8_t* row = plan.firstPel + j * plan.stride;
+    for (int64_t i = left; i <= right; i += 64) hwy::Prefetch(row + i);
+    if (right >= left) hwy::Prefetch(row + right);
+  }
+}
 
 struct Box {
   uint16_t* words;  // kBoxWords, vector-aligned
@@ -59,17 +99,8 @@ struct Box {
              int32_t columnY, int32_t samples, int32_t rows) {
     built = false;
     // Inside the source no position wraps: the corners' exact values bound every integer part.
-    int64_t lowX = INT64_MAX, highX = INT64_MIN, lowY = INT64_MAX, highY = INT64_MIN;
-    for (const int64_t i : {int64_t{0}, int64_t{samples} - 1}) {
-      for (const int64_t j : {int64_t{0}, int64_t{rows} - 1}) {
-        const int64_t px = (int64_t{x} + i * columnX + j * rowX) >> 16;
-        const int64_t py = (int64_t{y} + i * columnY + j * rowY) >> 16;
-        lowX = std::min(lowX, px);
-        highX = std::max(highX, px);
-        lowY = std::min(lowY, py);
-        highY = std::max(highY, py);
-      }
-    }
+    const Bounds b = BoundsOf(x, y, rowX, rowY, columnX, columnY, samples, rows);
+    const int64_t lowX = b.lowX, highX = b.highX, lowY = b.lowY, highY = b.highY;
     const D16 d16;
     const auto n16 = static_cast<int64_t>(hn::Lanes(d16));
     const int64_t width = highX + 2 - lowX, height = highY + 1 - lowY;

@@ -170,7 +170,14 @@ struct BoxSample : Sample<true> {
     for (int32_t block = rowsLeft;; block = (block + 1) / 2) {
       using Outcome = bilinear_box::Box::Outcome;
       const Outcome outcome = box.Build(plan, x, y, rowX, rowY, columnX, columnY, samples, block);
-      if (outcome == Outcome::built) return block;
+      if (outcome == Outcome::built) {
+        // The same rows of the next strip, or of the next tile along a tile row when the strip is
+        // the whole tile.
+        bilinear_box::PrefetchBox(plan, int64_t{x} + int64_t{samples} * columnX,
+                                  int64_t{y} + int64_t{samples} * columnY, rowX, rowY, columnX, columnY, samples,
+                                  block);
+        return block;
+      }
       if (outcome == Outcome::declined || block == 1) return rowsLeft;
     }
   }
