@@ -35,10 +35,10 @@ using tile_gather::VU;
 HWY_INLINE VU Blend(VU px, VU py, VU square) {
   const DU du;
   const VU full = hn::Set(du, 0xFFFFu);
-  const VU fx = tile_gather::Fractions(px), fy = tile_gather::Fractions(py);
-  const VU gx = hn::Xor(fx, full), gy = hn::Xor(fy, full);
 #if HWY_TARGET == HWY_SCALAR
   // One lane: the products in 32 bits as written.
+  const VU fx = tile_gather::Fractions(px), fy = tile_gather::Fractions(py);
+  const VU gx = hn::Xor(fx, full), gy = hn::Xor(fy, full);
   const VU byte = hn::Set(du, 0xFFu);
   const VU a = hn::And(square, byte), b = hn::And(hn::ShiftRight<8>(square), byte);
   const VU c = hn::And(hn::ShiftRight<16>(square), byte), d = hn::ShiftRight<24>(square);
@@ -50,12 +50,17 @@ HWY_INLINE VU Blend(VU px, VU py, VU square) {
   // more, so one high multiply gives (wa, wc) and one (wb, wd); each weight is at most 32767 and
   // each pel 255, so a signed multiply-add of 16-bit pairs gives wa a + wc c and wb b + wd d
   // exactly.
+  // Each position's fraction in both halves of its lane is one byte shuffle; complements follow by
+  // flipping bits.
   const hn::Repartition<uint16_t, DU> d16;
   const hn::Repartition<int16_t, DU> di16;
   const DI di;
-  const VU rows = hn::Or(gy, hn::ShiftLeft<16>(fy));
-  const auto columnsA = hn::BitCast(d16, hn::Or(gx, hn::ShiftLeft<16>(gx)));
-  const auto columnsB = hn::BitCast(d16, hn::Or(fx, hn::ShiftLeft<16>(fx)));
+  alignas(16) static constexpr uint8_t kLowHalfTwice[16] = {0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13};
+  const VU twice = hn::LoadDup128(du, reinterpret_cast<const uint32_t*>(kLowHalfTwice));
+  const VU rows = hn::Xor(hn::TableLookupBytes(py, twice), full);  // gy, fy
+  const VU fxTwice = hn::TableLookupBytes(px, twice);
+  const auto columnsA = hn::BitCast(d16, hn::Not(fxTwice));  // gx, gx
+  const auto columnsB = hn::BitCast(d16, fxTwice);
   const auto wac = hn::ShiftRight<1>(hn::MulHigh(columnsA, hn::BitCast(d16, rows)));
   const auto wbd = hn::ShiftRight<1>(hn::MulHigh(columnsB, hn::BitCast(d16, rows)));
   const VU evenBytes = hn::Set(du, 0x00FF00FFu);
@@ -65,7 +70,8 @@ HWY_INLINE VU Blend(VU px, VU py, VU square) {
   even = hn::ReorderWidenMulAccumulate(di, hn::BitCast(di16, bd), hn::BitCast(di16, wbd), even, odd);
   const VU sum = hn::BitCast(du, hn::RearrangeToOddPlusEven(even, odd));
 #endif
-  return hn::ShiftRight<16>(hn::Add(hn::Add(sum, sum), hn::Set(du, 32768u)));
+  // (2 sum + 32768) >> 16, one shift less.
+  return hn::ShiftRight<15>(hn::Add(sum, hn::Set(du, 16384u)));
 }
 
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
