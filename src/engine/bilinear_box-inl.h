@@ -46,6 +46,13 @@ constexpr int32_t kBoxWords = 8192;
 // whose rows skip source rows (a downscale) would copy rows that no sample reads.
 constexpr int64_t kWordsPerSample = 8;
 
+// Lanes of two (upper pel, lower pel) words, bytes a, c, b, d, with their bytes in the order
+// a, b, c, d that the blend takes.
+HWY_INLINE VU SquaresInOrder(VU acbd) {
+  alignas(16) static constexpr uint8_t kOrder[16] = {0, 2, 1, 3, 4, 6, 5, 7, 8, 10, 9, 11, 12, 14, 13, 15};
+  return hn::TableLookupBytes(acbd, hn::LoadDup128(DU(), reinterpret_cast<const uint32_t*>(kOrder)));
+}
+
 // The integer parts that a block's samples reach: the extremes of its four corners' positions,
 // taken as exact values (positions that wrap give bounds the source checks then refuse).
 struct Bounds {
@@ -132,9 +139,7 @@ struct Box {
     const DU du;
     const DI di;
     const VI word = hn::Add(hn::Mul(hn::Sub(iy, hn::Set(di, top)), hn::Set(di, pitch)), hn::Sub(ix, hn::Set(di, left)));
-    const VU acbd = hn::GatherOffset(du, reinterpret_cast<const uint32_t*>(words), hn::Add(word, word));
-    alignas(16) static constexpr uint8_t kOrder[16] = {0, 2, 1, 3, 4, 6, 5, 7, 8, 10, 9, 11, 12, 14, 13, 15};
-    return hn::TableLookupBytes(acbd, hn::LoadDup128(du, reinterpret_cast<const uint32_t*>(kOrder)));
+    return SquaresInOrder(hn::GatherOffset(du, reinterpret_cast<const uint32_t*>(words), hn::Add(word, word)));
   }
 };
 

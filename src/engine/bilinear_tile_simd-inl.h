@@ -2,6 +2,12 @@
 // Highway target by bilinear_tile_simd.cpp. Each lane computes one sample with the integer
 // arithmetic of tiledBilinearSample (bilinear_tile_kernels.hpp), so every target, the scalar one
 // included, gives the scalar kernels' bits.
+//
+// Where a chunk's four pels a lane come from is a matter of speed only. Tiles that reach outside
+// the source gather them with clamped indices. Tiles inside it take, for each block of rows, a box
+// of paired source rows (bilinear_box-inl.h) and one gather a chunk; with AVX-512, chunks that lie
+// on one source row pair load those rows and permute instead, and tiles whose rows do not cross
+// source rows skip the box; without a box, two gathers a chunk.
 
 #if defined(KIP_ENGINE_BILINEAR_TILE_SIMD_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef KIP_ENGINE_BILINEAR_TILE_SIMD_INL_H_
@@ -101,9 +107,7 @@ HWY_INLINE VU RowPairSquares(const TileGatherPlan& plan, VI ix, int32_t row, int
   const auto high = pair(hn::UpperHalf(dHalf, upper), hn::UpperHalf(dHalf, lower));
   const VU column = hn::BitCast(du, hn::Sub(ix, hn::Set(DI(), first)));
   const VU words = hn::Or(column, hn::ShiftLeft<16>(hn::Add(column, hn::Set(du, 1u))));
-  const VU acbd{_mm512_permutex2var_epi16(low.raw, words.raw, high.raw)};
-  alignas(16) static constexpr uint8_t kOrder[16] = {0, 2, 1, 3, 4, 6, 5, 7, 8, 10, 9, 11, 12, 14, 13, 15};
-  return hn::TableLookupBytes(acbd, hn::LoadDup128(du, reinterpret_cast<const uint32_t*>(kOrder)));
+  return bilinear_box::SquaresInOrder(VU{_mm512_permutex2var_epi16(low.raw, words.raw, high.raw)});
 }
 #endif
 
