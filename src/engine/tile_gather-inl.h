@@ -103,8 +103,10 @@ struct ChunkWriter {
       hn::Store(hn::Add(hn::Load(du, buffer), values), du, buffer);
       std::memcpy(entries + first, buffer, lanes * sizeof(uint32_t));
     } else {
-      const hn::Rebind<uint8_t, DI> d8;
-      const auto bytes = hn::DemoteTo(d8, hn::BitCast(DI(), values));
+      // Pel values are 0 .. 255, so keeping each lane's low byte is exact (and cheaper than a
+      // saturating demotion).
+      const hn::Rebind<uint8_t, DU> d8;
+      const auto bytes = hn::TruncateTo(d8, values);
       if (lanes == n) {
         hn::StoreU(bytes, d8, pels + first);
         return;
