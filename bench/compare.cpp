@@ -2,6 +2,9 @@
 //   CASE  kip_ms=...  opencv_ms=...  ratio=...  threads=N      (ratio = OpenCV time / kip time)
 // Each time is the median of repeated runs, kip and OpenCV alternating so that both see the same
 // machine load.
+//
+//   compare [--one-thread] [NAME...]   only the cases whose names contain one of the NAMEs, and
+//                                      only single-threaded with --one-thread
 #include <kip/kip.h>
 
 #include "affine_cases.hpp"
@@ -29,6 +32,15 @@ namespace {
 constexpr int32_t kSide = 4096;
 constexpr int kRepeats = 31;
 
+// Parts of case names to run; empty runs every case.
+std::vector<std::string> gCaseFilter;
+
+bool selected(const char* name) {
+  if (gCaseFilter.empty()) return true;
+  return std::any_of(gCaseFilter.begin(), gCaseFilter.end(),
+                     [&](const std::string& part) { return std::string(name).find(part) != std::string::npos; });
+}
+
 double milliseconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();
@@ -43,6 +55,7 @@ double median(std::vector<double> values) {
 // Returns kip's median time.
 double compareCase(const char* name, int threads, const std::function<void()>& kipWork,
                    const std::function<void()>& opencvWork) {
+  if (!selected(name)) return 0;
   tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
   cv::setNumThreads(threads);
   kipWork();
@@ -299,11 +312,23 @@ bool rotate30TwoPass(int threads) {
 
 }  // namespace
 
-int main() {
-  const int allThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+int main(int argc, char** argv) {
+  int allThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help") {
+      std::printf("compare [--one-thread] [NAME...]: kip against OpenCV on the cases whose names contain a NAME\n");
+      return 0;
+    }
+    if (argument == "--one-thread") {
+      allThreads = 1;
+    } else {
+      gCaseFilter.push_back(argument);
+    }
+  }
   if (!affineGeometryAgrees()) return 1;
   std::map<std::string, std::map<int, double>> affineTimes;
-  for (int threads : {1, allThreads}) {
+  for (int threads : allThreads > 1 ? std::vector<int>{1, allThreads} : std::vector<int>{1}) {
     projectionSums(threads);
     if (!alignedTurns(threads)) return 1;
     if (!affineProjection(threads)) return 1;
@@ -312,6 +337,7 @@ int main() {
   }
   if (allThreads > 1) {
     for (const auto& [name, times] : affineTimes) {
+      if (!selected(name.c_str())) continue;
       std::printf("%-28s kip %d threads / 1 thread: speed-up=%.2f\n", name.c_str(), allThreads,
                   times.at(1) / times.at(allThreads));
     }

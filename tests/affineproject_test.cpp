@@ -3,8 +3,11 @@
 // against a projection of a zero-padded copy made here; destinations of every shape; refusals that
 // leave the destination alone; allocation failures after an in-place vector is written.
 #include "affineproject/affineproject.hpp"
+#include "engine/bilinear_tile.hpp"
+#include "engine/bilinear_tile_kernels.hpp"
 #include "engine/cubic_weight_table.hpp"
 #include "engine/engine.hpp"
+#include "engine/tile_loops.hpp"
 #include "platform/shutdown.hpp"
 #include "support/support.hpp"
 #include "support/turns.hpp"
@@ -157,6 +160,38 @@ INSTANTIATE_TEST_SUITE_P(Samplings, ProjectionAgainstTransform, testing::ValuesI
                                   "bit_mode" + std::to_string(std::get<2>(p)) +
                                   (std::get<3>(p) ? "_portable" : "_optimized");
                          });
+
+// Large 8-bit bilinear samplings, whose tiles the vector kernels sample from copied boxes of
+// source rows (turned rows), from loaded row pairs (rows along the source, a downscale) or by
+// gathers (a coarse turned sampling): the projection equals, entry for entry, the column sums of
+// the pels that the tiled driver makes with its scalar kernel.
+TEST(ProjectionOptimized, EqualsColumnSumsOfTheScalarTiledTransform) {
+  ScopedImage source(1, 700, 600);
+  fillRandom(source.get(), 31);
+  kimg_window sourceWindow{};
+  ASSERT_EQ(kimg_windowConst_init(&sourceWindow, source.get()), 0);
+  struct Case {
+    double degrees, width, height;
+    int32_t xCount, yCount;
+  };
+  for (const Case& c : {Case{30, 300, 200, 300, 200}, Case{3, 250, 240, 250, 240}, Case{0, 640, 560, 160, 140},
+                        Case{-40, 400, 300, 160, 120}}) {
+    const affineSampleParams params = paramsOf(KIP_SAMPLE_BILINEAR, turnedRect(350, 300, c.width, c.height, c.degrees),
+                                               c.xCount, c.yCount);
+    ScopedImage pels(1, c.xCount, c.yCount);
+    kimg_window pelWindow = pels.window();
+    ASSERT_EQ(affineTile_bilinearStore8(0, &sourceWindow, &kIdentity, &pelWindow, &params,
+                                        affineTile_rowsForStride(sourceWindow.stride), affineTileBilinearScalar8),
+              0);
+    std::vector<uint32_t> expected(c.xCount, 0);
+    for (int32_t r = 0; r < c.yCount; ++r) {
+      for (int32_t i = 0; i < c.xCount; ++i) expected[i] += pels.at<uint8_t>(i, r);
+    }
+    ScopedImage destination;
+    ASSERT_EQ(project(source.get(), destination.get(), params), 0);
+    EXPECT_EQ(entriesOf(*destination.get()), expected) << c.degrees << " degrees";
+  }
+}
 
 bool exchangesSides(uint32_t code) { return code == 1 || code == 90 || code == 181 || code == 270; }
 

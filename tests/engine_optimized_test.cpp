@@ -4,6 +4,15 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "cache/cache.hpp"
 #include "engine/bilinear_tile.hpp"
 #include "engine/bilinear_tile_kernels.hpp"
 #include "engine/nearest_tile_simd.hpp"
@@ -255,6 +264,83 @@ void compareKernels(uint32_t seed, const char* target, bool nearEdges) {
   }
 }
 
+// Chunks whose lanes all blend one pair of source rows: rows along the source (column steps with
+// a y of a fraction of a pel over a chunk), column spans either side of the 64 pels that one load
+// of a row covers, chunks that end on the window's last column or row, rows that run right to
+// left, and windows narrower than their stride whose padding must never be blended in.
+void compareKernelsOnRowPairs(const char* target) {
+  std::mt19937 random(1717);
+  const auto uniform = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(random); };
+  const int32_t columnSteps[] = {0x40000, 0x41000, 0x42000, 0x42AAA, 0x43000, 0x10000, 0x18000, 0x8000};
+  for (const auto& [width, height, stride] : {std::tuple{66, 3, 66}, std::tuple{130, 9, 133}, std::tuple{300, 40, 300}}) {
+    std::vector<uint8_t> pels(static_cast<size_t>(stride) * height);
+    for (auto& p : pels) p = static_cast<uint8_t>(random());
+    const DirectSource<uint8_t> source{pels.data(), stride, width, height, 0, 0};
+    for (int trial = 0; trial < 300; ++trial) {
+      const int32_t sign = uniform(0, 1) ? 1 : -1;
+      const int32_t columnX = sign * (columnSteps[uniform(0, 7)] + uniform(-8, 8));
+      const int32_t columnY = trial % 4 == 0 ? 0 : uniform(-0x600, 0x600);
+      const int32_t rowX = uniform(-0x8000, 0x8000), rowY = trial % 2 ? 0x40000 : uniform(0x100, 0x20000);
+      const int32_t count = uniform(1, 70), rows = uniform(1, 4);
+      // Starts that put some chunks against the right edge or the last row pair.
+      const int32_t x = trial % 3 == 0 ? (width - 2) * 0x10000 - uniform(0, 0x30000) : uniform(0, (width - 1) * 0x10000);
+      const int32_t y = trial % 5 == 0 ? (height - 2) * 0x10000 + uniform(0, 0xFFFF) : uniform(0, (height - 1) * 0x10000);
+      for (const KernelPair& pair : kKernelPairs) {
+        if (pair.vector == affineRowNearestSimd8 || pair.vector == affineRowNearestSimdAcc8) continue;
+        std::vector<uint32_t> fast(static_cast<size_t>(count) * rows, 0x5A5A5A5Au), scalar = fast;
+        ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fast.data(), count), 0);
+        ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalar.data(), count), 0);
+        ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " source " << width << "x" << height << " at "
+                                << x << "," << y << " steps " << rowX << "," << rowY << "," << columnX << ","
+                                << columnY;
+      }
+    }
+  }
+}
+
+// Turned tiles inside the source, which the vector kernels sample from a copy of the rectangle
+// they read: every angle, scales either side of 1, tiles whose copy must be split into blocks of
+// rows (224 x 224 samples), copies that end on the window's last column, and padding beside the
+// window that must never be copied in.
+void compareKernelsOnTurnedTiles(const char* target) {
+  std::mt19937 random(2024);
+  const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+  constexpr int32_t kWidth = 260, kHeight = 250, kStride = 263;
+  std::vector<uint8_t> pels(static_cast<size_t>(kStride) * kHeight);
+  for (auto& p : pels) p = static_cast<uint8_t>(random());
+  const DirectSource<uint8_t> source{pels.data(), kStride, kWidth, kHeight, 0, 0};
+  for (int trial = 0; trial < 120; ++trial) {
+    const double angle = uniform(0, 2 * std::numbers::pi), scale = uniform(0.3, 1.6);
+    const auto fixed = [](double v) { return static_cast<int32_t>(std::lround(v * 65536)); };
+    const int32_t columnX = fixed(scale * std::cos(angle)), columnY = fixed(scale * std::sin(angle));
+    const int32_t rowX = fixed(-scale * std::sin(angle)), rowY = fixed(scale * std::cos(angle));
+    const int32_t count = trial % 4 == 0 ? 224 : static_cast<int32_t>(uniform(1, 100));
+    const int32_t rows = trial % 4 == 0 ? 224 : static_cast<int32_t>(uniform(1, 60));
+    // Start so that the tile's rectangle lies inside, against the right edge every third trial.
+    double lowX = 0, highX = 0, lowY = 0, highY = 0;
+    for (const double i : {0.0, count - 1.0}) {
+      for (const double j : {0.0, rows - 1.0}) {
+        const double px = (i * columnX + j * rowX) / 65536.0, py = (i * columnY + j * rowY) / 65536.0;
+        lowX = std::min(lowX, px), highX = std::max(highX, px), lowY = std::min(lowY, py), highY = std::max(highY, py);
+      }
+    }
+    const double roomX = kWidth - 2.0 - (highX - lowX), roomY = kHeight - 2.0 - (highY - lowY);
+    if (roomX < 1 || roomY < 1) continue;
+    const double startX = (trial % 3 == 0 ? roomX - 0.01 : uniform(0, roomX)) - lowX;
+    const double startY = uniform(0, roomY) - lowY;
+    for (const KernelPair& pair : kKernelPairs) {
+      if (pair.vector == affineRowNearestSimd8 || pair.vector == affineRowNearestSimdAcc8) continue;
+      const int32_t stride = pair.accumulate ? count : count + 1;
+      std::vector<uint32_t> fast(static_cast<size_t>(stride) * rows, 0x5A5A5A5Au), scalar = fast;
+      const int32_t x = fixed(startX), y = fixed(startY);
+      ASSERT_EQ(pair.vector(x, y, rowX, rowY, columnX, columnY, count, rows, source, fast.data(), stride), 0);
+      ASSERT_EQ(pair.scalar(x, y, rowX, rowY, columnX, columnY, count, rows, source, scalar.data(), stride), 0);
+      ASSERT_EQ(fast, scalar) << pair.name << " on " << target << " angle " << angle << " scale " << scale << " tile "
+                              << count << "x" << rows;
+    }
+  }
+}
+
 TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
   std::vector<std::string> names;
   for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
@@ -264,6 +350,8 @@ TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
     names.push_back(hwy::TargetName(target));
     compareKernels(static_cast<uint32_t>(target % 1000003), names.back().c_str(), false);
     compareKernels(99, names.back().c_str(), true);
+    compareKernelsOnRowPairs(hwy::TargetName(target));
+    compareKernelsOnTurnedTiles(hwy::TargetName(target));
   }
   hwy::SetSupportedTargetsForTest(0);
   EXPECT_GE(names.size(), 2u) << "only one target compiled";

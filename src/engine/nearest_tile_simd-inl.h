@@ -31,8 +31,10 @@ using tile_gather::VU;
 // Tiles whose every position names a pel of the source above its last row (kInside) need no
 // clamp.
 template <bool kInside>
-struct Sample {
+struct Sample : tile_gather::WholeStrips {
   TileGatherPlan plan;
+
+  explicit Sample(const TileGatherPlan& p) : plan(p) {}
 
   // Prefetches the pels a position reads, clamped into the source.
   HWY_INLINE void Prefetch(uint32_t x, uint32_t y) const {
@@ -41,7 +43,7 @@ struct Sample {
     hwy::Prefetch(plan.firstPel + iy * plan.stride + ix);
   }
 
-  HWY_INLINE VU operator()(VU px, VU py) const {
+  HWY_INLINE VU operator()(VU px, VU py, tile_gather::ChunkEnds) const {
     if constexpr (kInside) {
       const VI offsets = tile_gather::PelOffsets(plan, tile_gather::IntegerParts(px), tile_gather::IntegerParts(py));
       return tile_gather::LoadPels(plan, offsets);
@@ -58,7 +60,7 @@ template <bool kInside>
 HWY_INLINE void Tile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY, int32_t count,
                      int32_t rows, const TileGatherPlan& plan, void* destination, int32_t destinationStride,
                      bool accumulate) {
-  const Sample<kInside> sample{plan};
+  Sample<kInside> sample(plan);
   if (accumulate) {
     tile_gather::WalkTile<true>(x, y, rowX, rowY, columnX, columnY, count, rows, false, destination, destinationStride,
                                 sample);

@@ -103,8 +103,10 @@ struct ChunkWriter {
       hn::Store(hn::Add(hn::Load(du, buffer), values), du, buffer);
       std::memcpy(entries + first, buffer, lanes * sizeof(uint32_t));
     } else {
-      const hn::Rebind<uint8_t, DI> d8;
-      const auto bytes = hn::DemoteTo(d8, hn::BitCast(DI(), values));
+      // Pel values are 0 .. 255, so keeping each lane's low byte is exact (and cheaper than a
+      // saturating demotion).
+      const hn::Rebind<uint8_t, DU> d8;
+      const auto bytes = hn::TruncateTo(d8, values);
       if (lanes == n) {
         hn::StoreU(bytes, d8, pels + first);
         return;
@@ -116,35 +118,53 @@ struct ChunkWriter {
   }
 };
 
+
 // Samples of a row a strip holds: a few chunks, so that the source pels one destination row of a
 // strip reads are still in the first-level cache when the next row reads them again. (Rows of a
 // large power-of-two stride share cache sets; a whole tile row would evict them.)
 constexpr int32_t kStripSamples = 16;
 
+// Samplers that read the source where it lies: strips of kStripSamples, each in one block of rows.
+struct WholeStrips {
+  static constexpr int32_t StripSamples() { return kStripSamples; }
+  HWY_INLINE int32_t BeginRows(uint32_t, uint32_t, int32_t, int32_t, int32_t rowsLeft) { return rowsLeft; }
+};
+
 // How many destination rows ahead the walk prefetches source pels.
 constexpr uint32_t kPrefetchRows = 8;
 
+// The positions of a chunk's first and last lanes. Positions are linear in the lane, so inside the
+// source (no wrap) every lane's integer parts lie between those of the two ends.
+struct ChunkEnds {
+  uint32_t firstX, firstY, lastX, lastY;
+};
+
 // A tile of rows x count samples in chunks of lanes at samples kN .. kN + N - 1 (the last chunk of
 // a row may be partial), walked in vertical strips: strips and chunks from the right when reverse
-// is set. Positions do not depend on the order. values(px, py) computes the chunk whose positions
-// are px, py; lanes past the row's end get positions beyond it, which the kernels keep inside the
-// source, and are not written. values.Prefetch(x, y) asks for the source pels at a position.
+// is set, values.StripSamples() wide. Positions do not depend on the order. values(px, py, ends) computes the chunk whose
+// positions are px, py; lanes past the row's end get positions beyond it, which the kernels keep
+// inside the source, and are not written. values.Prefetch(x, y) asks for the source pels at a
+// position.
+//
+// Before each block of a strip's rows, values.BeginRows(x, y, first, samples, rowsLeft) sees the
+// position of the block's first row and its first sample, the strip's samples (whole chunks) and
+// the rows left, and returns how many of them the block takes (at least 1); WholeStrips takes all.
 template <bool kAccumulate, class Values>
 HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32_t columnX, int32_t columnY,
                          int32_t count, int32_t rows, bool reverse, void* destination, int32_t destinationStride,
-                         const Values& values) {
+                         Values& values) {
   if (count < 1 || rows < 1) return;
   const DU du;
   const auto n = static_cast<int32_t>(hn::Lanes(du));
   const int32_t chunks = (count + n - 1) / n;
-  const int32_t stripChunks = kStripSamples > n ? kStripSamples / n : 1;
+  const int32_t stripSamples = values.StripSamples();
+  const int32_t stripChunks = stripSamples > n ? stripSamples / n : 1;
   const int32_t strips = (chunks + stripChunks - 1) / stripChunks;
   const VU laneX = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnX)));
   const VU laneY = hn::Mul(hn::Iota(du, 0), hn::Set(du, static_cast<uint32_t>(columnY)));
-  // When a destination row crosses source rows, the source pels of each chunk's two end lanes are
-  // prefetched some rows further down: rows of a large stride are far apart, and the processor's
-  // prefetchers do not follow a walk across them. Rows that stay on their source rows stream.
-  const bool prefetch = columnY != 0;
+  // The source pels of each chunk's two end lanes are prefetched some rows further down: a strip
+  // walks down the source, whose rows of a large stride are far apart, and the processor's
+  // prefetchers do not follow a walk across them (a 4x downscale runs twice as fast with this).
   const uint32_t aheadRowX = kPrefetchRows * static_cast<uint32_t>(rowX);
   const uint32_t aheadRowY = kPrefetchRows * static_cast<uint32_t>(rowY);
   const uint32_t chunkX = static_cast<uint32_t>(n - 1) * static_cast<uint32_t>(columnX);
@@ -154,20 +174,27 @@ HWY_INLINE void WalkTile(int32_t x, int32_t y, int32_t rowX, int32_t rowY, int32
     const int32_t firstChunk = strip * stripChunks, endChunk = std::min(chunks, firstChunk + stripChunks);
     ChunkWriter<kAccumulate> writer{static_cast<uint8_t*>(destination), static_cast<uint32_t*>(destination)};
     uint32_t rowStartX = static_cast<uint32_t>(x), rowStartY = static_cast<uint32_t>(y);
-    for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t r = 0, blockEnd = 0; r < rows; ++r) {
+      if (r == blockEnd) {
+        const auto advance = static_cast<uint32_t>(firstChunk * n);
+        blockEnd = r + values.BeginRows(rowStartX + advance * static_cast<uint32_t>(columnX),
+                                        rowStartY + advance * static_cast<uint32_t>(columnY), firstChunk * n,
+                                        (endChunk - firstChunk) * n, rows - r);
+      }
       for (int32_t k = 0; k < endChunk - firstChunk; ++k) {
         const int32_t chunk = reverse ? endChunk - 1 - k : firstChunk + k;
         const int32_t first = chunk * n;
         const uint32_t advance = static_cast<uint32_t>(first);
-        const VU px = hn::Add(hn::Set(du, rowStartX + advance * static_cast<uint32_t>(columnX)), laneX);
-        const VU py = hn::Add(hn::Set(du, rowStartY + advance * static_cast<uint32_t>(columnY)), laneY);
-        if (prefetch) {
-          const uint32_t aheadX = rowStartX + advance * static_cast<uint32_t>(columnX) + aheadRowX;
-          const uint32_t aheadY = rowStartY + advance * static_cast<uint32_t>(columnY) + aheadRowY;
-          values.Prefetch(aheadX, aheadY);
-          values.Prefetch(aheadX + chunkX, aheadY + chunkY);
-        }
-        writer.Write(static_cast<size_t>(first), values(px, py), static_cast<size_t>(std::min(n, count - first)));
+        const uint32_t chunkStartX = rowStartX + advance * static_cast<uint32_t>(columnX);
+        const uint32_t chunkStartY = rowStartY + advance * static_cast<uint32_t>(columnY);
+        const VU px = hn::Add(hn::Set(du, chunkStartX), laneX);
+        const VU py = hn::Add(hn::Set(du, chunkStartY), laneY);
+        const uint32_t aheadX = chunkStartX + aheadRowX, aheadY = chunkStartY + aheadRowY;
+        values.Prefetch(aheadX, aheadY);
+        values.Prefetch(aheadX + chunkX, aheadY + chunkY);
+        const ChunkEnds ends{chunkStartX, chunkStartY, chunkStartX + chunkX, chunkStartY + chunkY};
+        writer.Write(static_cast<size_t>(first), values(px, py, ends),
+                     static_cast<size_t>(std::min(n, count - first)));
       }
       if constexpr (!kAccumulate) writer.pels += destinationStride;
       rowStartX += static_cast<uint32_t>(rowX);
