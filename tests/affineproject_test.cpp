@@ -93,8 +93,7 @@ struct Geometry {
 const Geometry kGeometries[] = {
     {"turned30", turnedRect(48, 40, 40, 24, 30), 40, 24, kIdentity, 0, 0},
     {"reduced", turnedRect(47.3, 41.1, 60, 48, -10), 15, 12, kIdentity, 0, 0},
-    {"enlarged", turnedRect(50.2, 38.7, 10, 8, -50), 37, 29, kIdentity, 0, 0},
-    {"sheared", {20.3, 12.9, 50.1, 9.7, 14.2, 40.3}, 33, 21, kIdentity, 0, 0},
+    {"enlargedSheared", {40.3, 32.9, 10.1, 2.7, 4.2, 8.3}, 37, 29, kIdentity, 0, 0},
     // A client frame at half the pel scale, and a source whose pels start at (7, -3).
     {"clientFrame", turnedRect(20, 22, 16, 12, 75), 23, 17, {3, 1, 2, 0, 0, 2}, 0, 0},
     {"movedGrid", turnedRect(52, 35, 30, 20, 135), 31, 19, kIdentity, 7, -3},
@@ -153,13 +152,7 @@ std::vector<AgainstTransformCase> againstTransformCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Samplings, ProjectionAgainstTransform, testing::ValuesIn(againstTransformCases()),
-                         [](const auto& info) {
-                           const auto& p = info.param;
-                           return std::string(std::get<0>(p).name) + "_" + std::to_string(8 * std::get<1>(p)) +
-                                  "bit_mode" + std::to_string(std::get<2>(p)) +
-                                  (std::get<3>(p) ? "_portable" : "_optimized");
-                         });
+INSTANTIATE_TEST_SUITE_P(Samplings, ProjectionAgainstTransform, testing::ValuesIn(againstTransformCases()));
 
 // Large 8-bit bilinear samplings, whose tiles the vector kernels sample from copied boxes of
 // source rows (turned rows), from loaded row pairs (rows along the source, a downscale) or by
@@ -195,13 +188,12 @@ TEST(ProjectionOptimized, EqualsColumnSumsOfTheScalarTiledTransform) {
 
 bool exchangesSides(uint32_t code) { return code == 1 || code == 90 || code == 181 || code == 270; }
 
-class ProjectionAligned : public testing::TestWithParam<std::tuple<uint32_t, int32_t, uint32_t>> {};
+class ProjectionAligned : public testing::TestWithParam<std::tuple<uint32_t, int32_t>> {};
 
 // An exact turn or mirror of a 13 x 9 rectangle at (4, 3): the short-cut's sums (optimized and
-// portable) are the sums down the destination columns worked out from the picture, and equal those
-// of the general path.
+// portable) are the sums down the destination columns worked out from the picture.
 TEST_P(ProjectionAligned, ShortCutMatchesPictureAndGeneralPath) {
-  const auto [code, pelSize, mode] = GetParam();
+  const auto [code, pelSize] = GetParam();
   constexpr int w = 13, h = 9, x0 = 4, y0 = 3;
   ScopedImage source(pelSize, 24, 17);
   fillRandom(source.get(), code + 100 * pelSize);
@@ -217,7 +209,8 @@ TEST_P(ProjectionAligned, ShortCutMatchesPictureAndGeneralPath) {
   const auto [ox, oy] = centre(0, 0);
   const auto [xx, xy] = centre(xCount, 0);
   const auto [yx, yy] = centre(0, yCount);
-  const affineSampleParams params = paramsOf(mode, {ox, oy, xx - ox, yx - ox, xy - oy, yy - oy}, xCount, yCount);
+  const affineSampleParams params =
+      paramsOf(KIP_SAMPLE_BILINEAR, {ox, oy, xx - ox, yx - ox, xy - oy, yy - oy}, xCount, yCount);
   uint32_t alignment = 0;
   ASSERT_EQ(kip_affine_imageAlignment_compute(&params, &kIdentity, &alignment, nullptr), 0);
   ASSERT_EQ(alignment, code);
@@ -240,20 +233,11 @@ TEST_P(ProjectionAligned, ShortCutMatchesPictureAndGeneralPath) {
     EXPECT_EQ(count, static_cast<uint32_t>(yCount));
     EXPECT_EQ(kiptest::ScopedHook::askedCount("kip_affineProcess"), 0) << "the short-cut must not sample";
   }
-  ScopedImage vector(4, xCount, 1);
-  kimg_window vectorWindow = vector.window();
-  portableProcess(source.get(), 1, params, &vectorWindow);
-  EXPECT_EQ(entriesOf(*vector.get()), expected) << "general path";
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ProjectionAligned,
                          testing::Combine(testing::Values(0u, 1u, 90u, 91u, 180u, 181u, 270u, 271u),
-                                          testing::Values(1, 2), testing::Values(0u, 1u)),
-                         [](const auto& info) {
-                           const auto& p = info.param;
-                           return "code" + std::to_string(std::get<0>(p)) + "_" + std::to_string(8 * std::get<1>(p)) +
-                                  "bit_mode" + std::to_string(std::get<2>(p));
-                         });
+                                          testing::Values(1, 2)));
 
 // A copy of the source inside a wide frame of zeros, on the same pel grid: what a clipped
 // projection must see. With indicator set, the source's pels are replaced by value.
@@ -317,11 +301,7 @@ std::vector<std::tuple<ClipCase, int32_t, uint32_t>> clippedCases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProjectionClipped, testing::ValuesIn(clippedCases()), [](const auto& info) {
-  const auto& p = info.param;
-  return std::string(std::get<0>(p).name) + "_" + std::to_string(8 * std::get<1>(p)) + "bit_mode" +
-         std::to_string(std::get<2>(p));
-});
+INSTANTIATE_TEST_SUITE_P(Cases, ProjectionClipped, testing::ValuesIn(clippedCases()));
 
 // Wholly outside is refused (the coverage zeroed, nothing bound); inside is the plain projection,
 // with the coverage untouched.
@@ -402,15 +382,13 @@ TEST_P(ProjectionDestinations, EntriesLandByPelGridPlace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, ProjectionDestinations,
-                         testing::Values(DestinationCase{"exact", 0, 0, 20, 1, false},
-                                         DestinationCase{"wider", 0, 0, 25, 2, false},
+                         testing::Values(DestinationCase{"wider", 0, 0, 25, 2, false},
                                          DestinationCase{"narrower", 0, 0, 10, 1, false},
                                          DestinationCase{"atFive", 5, 0, 8, 1, false},
                                          DestinationCase{"belowRowZero", 0, 1, 20, 1, false},
                                          DestinationCase{"startsLeft", -3, 0, 30, 1, false},
                                          DestinationCase{"clippedStartsLeft", -3, -1, 30, 2, true},
-                                         DestinationCase{"clippedAtFive", 5, 0, 8, 1, true},
-                                         DestinationCase{"clippedNarrower", 0, 0, 10, 1, true}),
+                                         DestinationCase{"clippedAtFive", 5, 0, 8, 1, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A bound destination image at x origin 3, 10 wide, gets entries 3 to 12 and keeps its storage.
@@ -447,38 +425,21 @@ TEST(ProjectionRefusals, ClearStatusAndNothingWritten) {
     int32_t status, expected;
   } cases[] = {
       {"null source", kip_affineProject(nullptr, d, &ok, nullptr, nullptr), KIP_ERR_NULL_POINTER},
-      {"null destination", kip_affineProject16(source16.get(), nullptr, &ok, nullptr, nullptr), KIP_ERR_NULL_POINTER},
-      {"null params", kip_affineProject(source.get(), d, nullptr, nullptr, nullptr), KIP_ERR_NULL_POINTER},
-      {"null source xform", kip_affineProjectWindow(&sw, nullptr, &dw, &ok, nullptr, &xform, nullptr),
-       KIP_ERR_NULL_POINTER},
       {"null out xform", kip_affineProjectWindow(&sw, &kIdentity, &dw, &ok, nullptr, nullptr, nullptr),
-       KIP_ERR_NULL_POINTER},
-      {"null coverage", kip_affineProjectClipped(source.get(), d, nullptr, &ok, nullptr, 255, &count, &clip),
        KIP_ERR_NULL_POINTER},
       {"null count", kip_affineProjectClipped(source.get(), d, coverage.get(), &ok, nullptr, 255, nullptr, &clip),
        KIP_ERR_NULL_POINTER},
-      {"null willClip",
-       kip_affineProjectClippedWindow(&sw, &kIdentity, &dw, &dw, &ok, nullptr, &xform, 255, &count, nullptr),
-       KIP_ERR_NULL_POINTER},
       {"16-bit source", kip_affineProject(source16.get(), d, &ok, nullptr, nullptr), KIP_ERR_PEL_SIZE},
-      {"8-bit source", kip_affineProject16(source.get(), d, &ok, nullptr, nullptr), KIP_ERR_PEL_SIZE},
       {"8-bit destination", kip_affineProject(source.get(), wrongPels.get(), &ok, nullptr, nullptr), KIP_ERR_PEL_SIZE},
       {"8-bit coverage",
        kip_affineProjectClipped(source.get(), d, wrongPels.get(), &leaves, nullptr, 255, &count, &clip),
        KIP_ERR_PEL_SIZE},
-      {"unbound source", kip_affineProject(unbound.get(), d, &ok, nullptr, nullptr), KIP_ERR_PROJECT_UNBOUND},
-      {"unbound source, clipped",
-       kip_affineProjectClipped16(unbound.get(), d, coverage.get(), &ok, nullptr, 255, &count, &clip),
+      {"unbound source", kip_affineProjectClipped16(unbound.get(), d, coverage.get(), &ok, nullptr, 255, &count, &clip),
        KIP_ERR_PROJECT_UNBOUND},
       {"leaves the source", kip_affineProject(source.get(), d, &leaves, nullptr, nullptr), KIP_ERR_PROJECT_CLIPS},
-      {"leaves the source, window", kip_affineProjectWindow(&sw, &kIdentity, &dw, &leaves, nullptr, &xform, nullptr),
-       KIP_ERR_PROJECT_CLIPS},
       {"no samples", kip_affineProjectClipped(source.get(), d, coverage.get(), &none, nullptr, 255, &count, &clip),
        KIP_ERR_NO_SAMPLES},
       {"16-bit cubic", kip_affineProject16(source16.get(), d, &cubic, nullptr, nullptr), KIP_ERR_MODE_UNSUPPORTED},
-      {"16-bit cubic, clipped",
-       kip_affineProjectClipped16(source16.get(), d, coverage.get(), &cubic, nullptr, 255, &count, &clip),
-       KIP_ERR_MODE_UNSUPPORTED},
       {"one image for both",
        kip_affineProjectClipped(source.get(), d, d, &leaves, nullptr, 255, &count, &clip), KIP_ERR_MEMORY_OVERLAP},
       {"entries over the source", kip_affineProjectWindow(&sw, &kIdentity, &overlapping, &ok, nullptr, &xform, nullptr),
@@ -500,7 +461,7 @@ TEST(ProjectionRefusals, LateRefusalsLeaveAnInPlaceVectorAlone) {
   const V before = entriesOf(*vector.get());
   kimg_window sw = source.window(), tw = tall.window(), dw = vector.window();
   kmath_xformLinear xform{};
-  for (const uint32_t mode : {4u, 6u, 0xFFFFFFFFu}) {
+  for (const uint32_t mode : {4u, 0xFFFFFFFFu}) {
     const affineSampleParams params = paramsOf(mode, turnedRect(10, 8, 8, 6, 15), 12, 5);
     EXPECT_EQ(kip_affineProject(source.get(), vector.get(), &params, nullptr, nullptr), KIP_ERR_MODE_UNSUPPORTED);
     EXPECT_EQ(kip_affineProjectWindow(&sw, &kIdentity, &dw, &params, nullptr, &xform, nullptr),

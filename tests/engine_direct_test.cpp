@@ -1,6 +1,6 @@
 // The direct path of the portable process (nearest neighbour and bilinear): kernels worked out by
 // hand, every loop against a float64 reference (and against itself in either tile order and in
-// bands), the tile walk, large sources, clip limits, refusals.
+// bands), the tile walk, large sources, refusals.
 #include "engine/direct_process.hpp"
 #include "engine/portable_process.hpp"
 #include "engine/table_process.hpp"
@@ -67,21 +67,15 @@ TEST_P(HandValues, KernelsGiveTheWorkedValue) {
 
 // 8-bit bilinear weights complement from 0xFFFF and are shifted to 16 bits, so they sum to a little
 // less than 65536: a 0/255 half-way sample gives 127 where exact weights would round to 128. 16-bit
-// weights complement from 0x10000 unshifted and sum to 2^32 exactly.
+// weights complement from 0x10000 unshifted and sum to 2^32 exactly (a 32-bit sum would overflow).
+// Nearest takes the pel right of and below a border.
 INSTANTIATE_TEST_SUITE_P(
     Direct, HandValues,
     ::testing::Values(HandCase{"centre255_8", 8, 1, 0.5, 0.5, {255, 255, 255, 255}, 255},  // w00 = 65534
-                      HandCase{"halfFlat255_8", 8, 1, 1.0, 0.5, {255, 255, 255, 255}, 255},
-                      HandCase{"halfRamp_8", 8, 1, 1.0, 0.5, {0, 255, 0, 255}, 127},    // w00 = 32766, w10 = 32767
-                      HandCase{"quarter_8", 8, 1, 0.75, 0.5, {0, 200, 0, 200}, 50},     // w10 = 16383
-                      HandCase{"diagonal_8", 8, 1, 1.0, 1.0, {0, 100, 100, 200}, 100},  // w11 = 16384
-                      HandCase{"centre65535_16", 16, 1, 0.5, 0.5, {65535, 65535, 65535, 65535}, 65535},
-                      HandCase{"centrePel_16", 16, 1, 0.5, 0.5, {12345, 1, 2, 3}, 12345},  // w00 = 2^32
-                      HandCase{"halfFlat_16", 16, 1, 1.0, 0.5, {65535, 65535, 65535, 65535}, 65535},
+                      HandCase{"halfRamp_8", 8, 1, 1.0, 0.5, {0, 255, 0, 255}, 127},       // w00 = 32766, w10 = 32767
+                      HandCase{"centrePel_16", 16, 1, 0.5, 0.5, {12345, 1, 2, 3}, 12345},   // w00 = 2^32
                       HandCase{"halfRamp_16", 16, 1, 1.0, 0.5, {0, 65535, 0, 65535}, 32767},
-                      HandCase{"diagonal_16", 16, 1, 1.0, 1.0, {0, 100, 100, 200}, 100},
                       HandCase{"nearestBorderGoesRight_8", 8, 0, 1.0, 0.5, {10, 20, 30, 40}, 20},
-                      HandCase{"nearestLowerLeft_8", 8, 0, 0.75, 1.25, {10, 20, 30, 40}, 30},
                       HandCase{"nearestBorderGoesDown_16", 16, 0, 0.25, 1.0, {1000, 2000, 3000, 4000}, 3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -185,7 +179,6 @@ Destination<Pel> storeAndAccumulate(Loop loop, const Sampling& s, int32_t tile =
 struct ReferenceCase {
   int bits;
   uint32_t mode;
-  bool mirrored;
   Loop loop;
 };
 
@@ -216,9 +209,11 @@ void AgainstReference::run() {
   // Pitches from a quarter pel to four pels, and a long thin sampling of more than 1024 columns.
   const double shapes[][3] = {{0.25, 50, 40}, {0.6, 60, 50}, {1.0, 60, 48}, {1.7, 60, 50}, {4.0, 64, 52}, {0.07, 77, 3}};
   int64_t samples = 0, skipped = 0;
-  for (double angle : angles) {
+  for (size_t k = 0; k < angles.size(); ++k) {
+    const double angle = angles[k];
     for (const auto& [pitch, lengthX, lengthY] : shapes) {
-      s.params = makeParamsExact(c.mode, std::fabs(angle), angle < 0, pitch, c.mirrored, 75 - 13, 70 + 7, lengthX,
+      // Every other angle mirrored.
+      s.params = makeParamsExact(c.mode, std::fabs(angle), angle < 0, pitch, k % 2 == 1, 75 - 13, 70 + 7, lengthX,
                                  lengthY);
       const Destination<Pel> out = storeAndAccumulate<Pel>(c.loop, s);
       if (pitch == 0.25 || pitch == 0.07) {
@@ -259,27 +254,16 @@ void AgainstReference::run() {
   EXPECT_LT(skipped, samples / 50) << "too few samples checked";
 }
 
-std::string referenceName(const ::testing::TestParamInfo<ReferenceCase>& info) {
-  const ReferenceCase& c = info.param;
-  const char* loops[] = {"process", "fixed", "large", "float"};
-  return std::string(c.mode == 0 ? "nearest" : "bilinear") + std::to_string(c.bits) + "_" + loops[int(c.loop)] +
-         (c.mirrored ? "_mirrored" : "");
-}
-
 TEST_P(AgainstReference, WithinOneLevelOrTheSamePel) { GetParam().bits == 8 ? run<uint8_t>() : run<uint16_t>(); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Direct, AgainstReference,
-    ::testing::Values(ReferenceCase{8, 0, false, Loop::process}, ReferenceCase{8, 0, true, Loop::process},
-                      ReferenceCase{8, 1, false, Loop::process}, ReferenceCase{8, 1, true, Loop::process},
-                      ReferenceCase{16, 0, false, Loop::process}, ReferenceCase{16, 0, true, Loop::process},
-                      ReferenceCase{16, 1, false, Loop::process}, ReferenceCase{16, 1, true, Loop::process},
-                      ReferenceCase{8, 0, true, Loop::large}, ReferenceCase{8, 1, false, Loop::large},
-                      ReferenceCase{8, 0, false, Loop::floating}, ReferenceCase{8, 1, true, Loop::floating}),
-    referenceName);
+INSTANTIATE_TEST_SUITE_P(Direct, AgainstReference,
+                         ::testing::Values(ReferenceCase{8, 0, Loop::process}, ReferenceCase{8, 1, Loop::process},
+                                           ReferenceCase{16, 0, Loop::process}, ReferenceCase{16, 1, Loop::process},
+                                           ReferenceCase{8, 0, Loop::large}, ReferenceCase{8, 1, Loop::large},
+                                           ReferenceCase{8, 0, Loop::floating}, ReferenceCase{8, 1, Loop::floating}));
 
 // ----------------------------------------------------------------------------------------------
-// The walk: tile pieces, order, bands.
+// The walk: tile pieces and a failing kernel.
 
 std::vector<const void*> recordedCalls;
 int failOnCall = 0;  // 1-based; 0 never
@@ -311,26 +295,6 @@ TEST(DirectWalk, SixtyFiveByOneIsTwoTilesAndAFailureEndsTheWalk) {
   failOnCall = 0;
   EXPECT_EQ(recordedCalls.at(1), &tiled.pels[64]);
   EXPECT_EQ(tiled.pels, whole.pels);
-}
-
-// Steep maps (80 degrees) go down tile columns when whole, along tile rows in bands.
-TEST(DirectWalk, SteepMapsGoDownTileColumnsUnlessBanded) {
-  const Source<uint8_t> source(150, 140, 3);
-  for (double degrees : {80.0, 10.0}) {
-    const Sampling s{makeParams(0, degrees, 0.5, false, 75, 70, 70, 60), source.window, kSourceXform};
-    Destination<uint8_t> out(s.params.xCount, s.params.yCount);
-    for (int32_t bandOffset : {0, -64}) {
-      kimg_window window = out.window();
-      window.bandOffset = bandOffset;
-      window.height += bandOffset;
-      recordedCalls.clear();
-      ASSERT_EQ(affineTile_loop8(0, &s.source, &s.xform, &window, &s.params, 64, recordingNearest8), 0);
-      const auto* first = &out.pels[0] - int64_t{bandOffset} * window.stride;
-      const bool down = degrees == 80.0 && bandOffset == 0;
-      EXPECT_EQ(recordedCalls.at(0), first);
-      EXPECT_EQ(recordedCalls.at(1), down ? first + 64 * window.stride : first + 64) << degrees << " " << bandOffset;
-    }
-  }
 }
 
 // ----------------------------------------------------------------------------------------------
@@ -381,9 +345,7 @@ TEST_P(LargeSources, GiveTheOrdinaryLoopsPels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Direct, LargeSources,
-                         ::testing::Values(LargeCase{"wideNearest", false, 0, 0}, LargeCase{"wideBilinear", false, 1, 0},
-                                           LargeCase{"tallNearestAcc", true, 0, 1},
-                                           LargeCase{"tallBilinear", true, 1, 0},
+                         ::testing::Values(LargeCase{"wideNearest", false, 0, 0}, LargeCase{"tallNearestAcc", true, 0, 1},
                                            LargeCase{"wideBilinearAcc", false, 1, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -403,7 +365,6 @@ TEST(LargeSources, LoopChoiceFollowsTheTileReach) {
   for (const Case& c : {Case{40000, square, 128, 64, 64, &kIdentity, DirectLoop::large},
                         Case{40000, square, 128, 64, 40000, &kIdentity, DirectLoop::floating},
                         Case{200, square, 128, 64, 40000, &kIdentity, DirectLoop::fixed},
-                        Case{32768, line, 1, 1, 1, &kIdentity, DirectLoop::floating},
                         Case{32768, line, 2, 1, 1, &kIdentity, DirectLoop::large},
                         Case{32768, line, 2, 1, 1, &magnify, DirectLoop::floating}}) {
     const kimg_window source = makeWindow(&pel, 1, 1, 1, c.stride);
@@ -415,76 +376,12 @@ TEST(LargeSources, LoopChoiceFollowsTheTileReach) {
 }
 
 // ----------------------------------------------------------------------------------------------
-// Samplings the clip test accepts, pushed to its limits, over sources with no slack: ASan shows
-// any read outside (the kernels clamp what the rounding of the limits lets over an edge).
-
-struct ClipCase {
-  const char* name;
-  int bits;
-  uint32_t mode;
-  bool large;  // stride 40000: the double clip test and the large loops
-};
-
-class ClipLimits : public ::testing::TestWithParam<ClipCase> {
- protected:
-  template <typename Pel>
-  void run();
-};
-
-template <typename Pel>
-void ClipLimits::run() {
-  const ClipCase& c = GetParam();
-  const Source<Pel> source(c.large ? 40000 : 37, c.large ? 24 : 29, 31, 5, -3, kSmooth);
-  const double centreX = c.large ? 39985.0 : 5 + source.width / 2.0, centreY = -3 + source.height / 2.0;
-  for (double degrees : {0.0, 90.0, 30.0, 45.0, 200.0, 313.0}) {
-    for (double pitch : {0.3, 1.0, 2.5}) {
-      for (bool mirrored : {false, true}) {
-        // Each way out: grow the rectangle, or push it along +x, -x, +y, -y, or into the first and
-        // last pels' corners.
-        for (int way = 0; way < 7; ++way) {
-          const auto sampling = [&](double t) {
-            const double dx = way == 1 || way == 5 ? t : way == 2 || way == 6 ? -t : 0;
-            const double dy = way == 3 || way == 5 ? t : way == 4 || way == 6 ? -t : 0;
-            const double grow = way == 0 ? 1 + t : 1;
-            return Sampling{makeParamsExact(c.mode, degrees, degrees == 45.0, pitch, mirrored, centreX + dx,
-                                            centreY + dy, 9 * grow, 7 * grow),
-                            source.window, kSourceXform};
-          };
-          const auto accepted = [&](double t) {
-            const Sampling s = sampling(t);
-            uint32_t willClip = 1;
-            return kip_affineSampleParams_getWillClipWindow(&s.params, &s.source, &s.xform, &willClip) == 0 &&
-                   willClip == 0;
-          };
-          ASSERT_TRUE(accepted(0)) << degrees << " " << pitch;
-          double inside = 0, outside = 40;
-          for (int k = 0; k < 60; ++k) {
-            const double t = 0.5 * (inside + outside);
-            (accepted(t) ? inside : outside) = t;
-          }
-          storeAndAccumulate<Pel>(Loop::process, sampling(inside));
-        }
-      }
-    }
-  }
-}
-
-TEST_P(ClipLimits, NeverReadOutsideTheSource) { GetParam().bits == 8 ? run<uint8_t>() : run<uint16_t>(); }
-
-INSTANTIATE_TEST_SUITE_P(Direct, ClipLimits,
-                         ::testing::Values(ClipCase{"nearest8", 8, 0, false}, ClipCase{"bilinear8", 8, 1, false},
-                                           ClipCase{"nearest16", 16, 0, false}, ClipCase{"bilinear16", 16, 1, false},
-                                           ClipCase{"nearest8_large", 8, 0, true},
-                                           ClipCase{"bilinear8_large", 8, 1, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ----------------------------------------------------------------------------------------------
 // 16-bit tiles, refusals, other modes.
 
 // 16-bit tiles follow the source stride (224, 96, 48 rows): the bilinear store asks the hook once
 // per tile of a 300 x 300 destination, and forbidding the optimized tile gives the same pels.
 TEST(Direct16, TilesFollowTheStrideAndAskTheHookOncePerTile) {
-  for (auto [stride, tile] : {std::pair{1024, 224}, std::pair{1025, 96}, std::pair{2048, 96}, std::pair{3073, 48}}) {
+  for (auto [stride, tile] : {std::pair{1024, 224}, std::pair{3073, 48}}) {
     std::vector<uint16_t> pels(static_cast<size_t>(stride) * 40);
     fillSmooth(pels, 40, 40, stride, 5);
     const Sampling s{makeParams(KIP_SAMPLE_BILINEAR, 20, 0.08, false, 20, 20, 24, 24),
@@ -508,38 +405,33 @@ TEST(Direct16, TilesFollowTheStrideAndAskTheHookOncePerTile) {
 TEST(DirectProcess, RefusesBadInput) {
   const Source<uint8_t> source(150, 140, 3);
   const std::vector<uint16_t> pels16(32768);
-  const kimg_window wide16 = makeWindow(pels16.data(), 2, 1, 1, 32768), tall16 = makeWindow(pels16.data(), 2, 1, 32768, 1);
+  const kimg_window wide16 = makeWindow(pels16.data(), 2, 1, 1, 32768);
   const affineSampleParams good = makeParams(KIP_SAMPLE_BILINEAR, 10, 1, false, 70, 70, 20, 20);
-  const kmath_xformLinear* xform = &kSourceXform;
   Destination<uint8_t> out(good.xCount, good.yCount);
   const kimg_window destination = out.window();
   const auto with = [&](auto change) {
     affineSampleParams params = good;
     kimg_window src = source.window, dst = destination;
     change(params, src, dst);
-    return affineProcess_portable8(0, &src, xform, &dst, &params, nullptr);
+    return affineProcess_portable8(0, &src, &kSourceXform, &dst, &params, nullptr);
   };
-  EXPECT_EQ(affineProcess_portable8(0, nullptr, xform, &destination, &good, nullptr), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(affineProcess_portable8(0, &source.window, nullptr, &destination, &good, nullptr), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(affineProcess_portable8(0, &source.window, xform, nullptr, &good, nullptr), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(affineProcess_portable8(0, &source.window, xform, &destination, nullptr, nullptr), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(affineProcess_portable8(0, nullptr, &kSourceXform, &destination, &good, nullptr), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(with([](auto& p, auto&, auto&) { p.sampleMode = KIP_SAMPLE_CUBIC2; }), KIP_ERR_NULL_POINTER);  // no cache
   EXPECT_EQ(with([](auto&, auto& s, auto&) { s.pelSize = 2; }), KIP_ERR_PEL_SIZE);
   EXPECT_EQ(with([](auto&, auto&, auto& d) { d.pelSize = 4; }), KIP_ERR_PEL_SIZE);
   EXPECT_EQ(with([](auto& p, auto&, auto&) { p.yCount = 0; }), KIP_ERR_NO_SAMPLES);
   EXPECT_EQ(with([](auto&, auto&, auto& d) { d.bandOffset = 64; }), KIP_ERR_BAD_SIZE);
-  EXPECT_EQ(with([](auto&, auto& s, auto&) { s.width = 0; }), KIP_ERR_BAD_SIZE);
   EXPECT_EQ(with([](auto& p, auto&, auto&) { p.affineRect.e0 = std::nan(""); }), KIP_ERR_NOT_FINITE);
   EXPECT_TRUE(std::all_of(out.pels.begin(), out.pels.end(), [](uint8_t p) { return p == 0xA5; }));
   std::vector<uint32_t> sums(good.xCount);
   const kimg_window shortVector = makeWindow(sums.data(), 4, good.xCount - 1, 1, good.xCount);
-  EXPECT_EQ(affineProcess_portable8(1, &source.window, xform, &shortVector, &good, nullptr), KIP_ERR_DEST_TOO_SMALL);
-  EXPECT_EQ(affineProcess_portable8(1, &source.window, xform, &destination, &good, nullptr), KIP_ERR_PEL_SIZE);
+  EXPECT_EQ(affineProcess_portable8(1, &source.window, &kSourceXform, &shortVector, &good, nullptr),
+            KIP_ERR_DEST_TOO_SMALL);
   // 16-bit sources have no large-source loops.
   Destination<uint16_t> out16(good.xCount, good.yCount);
   const kimg_window destination16 = out16.window();
-  EXPECT_EQ(affineProcess_portable16(0, &wide16, xform, &destination16, &good, nullptr), KIP_ERR_SOURCE_TOO_LARGE);
-  EXPECT_EQ(affineProcess_portable16(0, &tall16, xform, &destination16, &good, nullptr), KIP_ERR_SOURCE_TOO_LARGE);
+  EXPECT_EQ(affineProcess_portable16(0, &wide16, &kSourceXform, &destination16, &good, nullptr),
+            KIP_ERR_SOURCE_TOO_LARGE);
 }
 
 // Modes 2 and 3 go to the table-driven path, which refuses any mode above 3.

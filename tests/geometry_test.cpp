@@ -158,54 +158,48 @@ TEST_P(Alignment, CodeAndWindowOfEveryOrientation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometry, Alignment,
-                         ::testing::Combine(::testing::ValuesIn(kOrientations), ::testing::Values(0, 1)),
-                         [](const auto& info) {
-                           return "Code" + std::to_string(std::get<0>(info.param).code) +
-                                  (std::get<1>(info.param) == 0 ? "Identity" : "ScaledMirrored");
-                         });
+                         ::testing::Combine(::testing::ValuesIn(kOrientations), ::testing::Values(0, 1)));
 
-// A turn by 45 degrees, and a near-turn whose off-diagonal elements are just too large: general
-// maps, for which no window is written.
+// Off-diagonal elements just too large for a turn: a general map, for which no window is written.
 TEST(Alignment, NearTurnsAreGeneral) {
-  for (const kmath_shapeAffineRect& rect :
-       {rectOf(10, 20, 45.254833995939045, 45.254833995939045, -22.627416997969522, 22.627416997969522),
-        rectOf(10, 20, 64, 2e-12, 0, 32)}) {
-    const affineSampleParams p = paramsOf(rect, 0, 64, 32);
-    uint32_t code = kUntouched;
-    kstd_rect32 window{};
-    ASSERT_EQ(kip_affine_imageAlignment_compute(&p, &kIdentity, &code, &window), 0);
-    EXPECT_EQ(code, KIP_ALIGNMENT_GENERAL);
-    EXPECT_TRUE(sameRect(window, {}));
-  }
+  const affineSampleParams p = paramsOf(rectOf(10, 20, 64, 2e-12, 0, 32), 0, 64, 32);
+  uint32_t code = kUntouched;
+  kstd_rect32 window{};
+  ASSERT_EQ(kip_affine_imageAlignment_compute(&p, &kIdentity, &code, &window), 0);
+  EXPECT_EQ(code, KIP_ALIGNMENT_GENERAL);
+  EXPECT_TRUE(sameRect(window, {}));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Clip tests
 
-// Window 10 x 10 at (0, 0): willClip for sample modes 0..3 from the fixed-point test, and from the
-// double-precision one for the modes it serves (nearest and bilinear).
+// willClip for sample modes 0..3 from the fixed-point test, and from the double-precision one for
+// the modes it serves (nearest and bilinear).
 TEST(ClipTest, WorkedExamplesPerSampleMode) {
   const struct {
     kmath_shapeAffineRect rect;
-    int32_t xc, yc;
+    int32_t xc, yc, width;
     uint32_t expected[4];
   } cases[] = {
       // Aligned: copied, never interpolated, so no mode clips.
-      {rectOf(0, 0, 10, 0, 0, 10), 10, 10, {0, 0, 0, 0}},
+      {rectOf(0, 0, 10, 0, 0, 10), 10, 10, 10, {0, 0, 0, 0}},
       // Centres 0.25 .. 9.75: inside for nearest only.
-      {rectOf(0, 0, 10, 0, 0, 10), 20, 20, {0, 1, 1, 1}},
+      {rectOf(0, 0, 10, 0, 0, 10), 20, 20, 10, {0, 1, 1, 1}},
       // Centres 0.5 .. 9.5: the last one lies exactly on width - 0.5, too far for bilinear.
-      {rectOf(0.25, 0.25, 9.5, 0, 0, 9.5), 19, 19, {0, 1, 1, 1}},
-      // Centres 3 .. 7, two pels apart: inside for every mode.
-      {rectOf(2, 2, 6, 0, 0, 6), 3, 3, {0, 0, 0, 0}},
+      {rectOf(0.25, 0.25, 9.5, 0, 0, 9.5), 19, 19, 10, {0, 1, 1, 1}},
       // Centres 2 .. 8: two-pass cubic reaches past the edge, two-pass linear does not.
-      {rectOf(1, 1, 8, 0, 0, 8), 4, 4, {0, 0, 0, 1}},
+      {rectOf(1, 1, 8, 0, 0, 8), 4, 4, 10, {0, 0, 0, 1}},
+      // One centre well inside every margin: only the smallest window of the two-pass modes decides.
+      {rectOf(2, 40, 2, 0, 0, 2), 1, 1, 6, {0, 0, 0, 1}},
+      {rectOf(2, 40, 2, 0, 0, 2), 1, 1, 7, {0, 0, 0, 0}},
+      {rectOf(1, 40, 2, 0, 0, 2), 1, 1, 4, {0, 0, 1, 1}},
+      {rectOf(1, 40, 2, 0, 0, 2), 1, 1, 5, {0, 0, 0, 1}},
   };
-  PlacedImage image(0, 0, 10, 10);
   for (const auto& c : cases) {
+    PlacedImage image(0, 0, c.width, c.width == 10 ? 10 : 100);
     for (uint32_t mode = 0; mode < 4; ++mode) {
       const affineSampleParams p = paramsOf(c.rect, mode, c.xc, c.yc);
-      EXPECT_EQ(willClipOf(p, image.window), c.expected[mode]) << c.xc << " samples, mode " << mode;
+      EXPECT_EQ(willClipOf(p, image.window), c.expected[mode]) << c.xc << " samples, width " << c.width << " mode " << mode;
       uint32_t willClip = kUntouched;
       if (mode > KIP_SAMPLE_BILINEAR) continue;
       ASSERT_EQ(affineSampleParams_getWillClipFloat(&p, &image.window, &kIdentity, &willClip), 0);
@@ -214,103 +208,40 @@ TEST(ClipTest, WorkedExamplesPerSampleMode) {
   }
 }
 
-// A corner centre placed on a clip limit, then one 16.16 unit beyond it: the fixed-point test
-// must answer exactly at its limit, on either axis and either side. The window is 20 x 30 at
-// (-7, 5), so width and height and the origin subtraction all matter.
-struct LimitCase {
-  uint32_t mode;
-  bool upper;     // the far edge (width or height) rather than the near one
-  double limit;   // centre offset from the window edge that still passes (near) or the far edge
-  double beyond;  // offset that clips
-};
-
-class ClipLimits : public ::testing::TestWithParam<std::tuple<LimitCase, bool>> {};
-
-TEST_P(ClipLimits, ExactLimitPassesOneUnitBeyondClips) {
-  const auto& [c, alongY] = GetParam();
-  constexpr int32_t kX = -7, kY = 5, kW = 20, kH = 30;
-  PlacedImage image(kX, kY, kW, kH);
-  for (const auto& [offset, expected] : {std::pair{c.limit, 0u}, {c.beyond, 1u}}) {
-    // Counts 2 x 2 over sides of 4 pels: centres at origin + 1 and origin + 3 on each axis, exact
-    // in binary, and not an aligned map (2 pels per sample). The other axis stays well inside.
-    const double tested = c.upper ? (alongY ? kH : kW) - offset : offset;
-    const double start = c.upper ? tested - 3 : tested - 1;  // origin placing the tested centre
-    const affineSampleParams p =
-        paramsOf(rectOf((alongY ? 8 : start) + kX, (alongY ? start : 8) + kY, 4, 0, 0, 4), c.mode, 2, 2);
-    EXPECT_EQ(willClipOf(p, image.window), expected) << "offset " << offset;
-  }
-}
-
-constexpr double kU = kPelStep;
-constexpr LimitCase kLimits[] = {
-    // Nearest: the truncation admits a centre half a unit below 0 and one on the far edge.
-    {0, false, -1 * kU, -2 * kU},
-    {0, true, 0.0, -kU},
-    // Bilinear: at least 0.5 in, and strictly less than width - 0.5.
-    {1, false, 0.5, 0.5 - kU},
-    {1, true, 0.5 + kU, 0.5},
-    {2, false, 1.5, 1.5 - kU},
-    {2, true, 1.5, 1.5 - kU},
-    {3, false, 2.5, 2.5 - kU},
-    {3, true, 2.5, 2.5 - kU},
-};
-
-INSTANTIATE_TEST_SUITE_P(Geometry, ClipLimits, ::testing::Combine(::testing::ValuesIn(kLimits), ::testing::Bool()),
-                         [](const auto& info) {
-                           const LimitCase& c = std::get<0>(info.param);
-                           return "Mode" + std::to_string(c.mode) + (c.upper ? "Far" : "Near") +
-                                  (std::get<1>(info.param) ? "Y" : "X");
-                         });
-
-// One sample two pels wide centred at x = 3 (or 2), well inside every margin: only the smallest
-// window of the two-pass modes decides.
-TEST(ClipTest, SmallestWindowPerMode) {
-  for (const auto& [width, mode, centre, expected] :
-       {std::tuple{6, 3u, 3.0, 1u}, {7, 3u, 3.0, 0u}, {4, 2u, 2.0, 1u}, {5, 2u, 2.0, 0u}}) {
-    PlacedImage image(0, 0, width, 100);
-    EXPECT_EQ(willClipOf(paramsOf(rectOf(centre - 1, 40, 2, 0, 0, 2), mode, 1, 1), image.window), expected)
-        << "width " << width << " mode " << mode;
-  }
-}
-
 // A centre a quarter unit below 0.5: the fixed-point test rounds it onto 0.5 and passes it, the
-// double-precision one does not. Which one answers shows which test ran.
+// double-precision one does not, so the answer shows which test ran. The two-pass modes have no
+// double-precision kernels and refuse such windows.
 TEST(ClipTest, LargeStrideOrHeightGoesToDoublePrecisionForNearestAndBilinear) {
   const double centre = 0.5 - 0.25 * kPelStep;
   const affineSampleParams bilinear = paramsOf(rectOf(centre - 1, 3, 2, 0, 0, 2), KIP_SAMPLE_BILINEAR, 1, 1);
-  const affineSampleParams cubic = paramsOf(rectOf(3, 3, 2, 0, 0, 2), KIP_SAMPLE_CUBIC2, 1, 1);
-  PlacedImage narrow(0, 0, 32767, 10), wide(0, 0, 32768, 10), tall(0, 0, 8, 32768), limit(0, 0, 8, 32767);
+  PlacedImage narrow(0, 0, 32767, 10), wide(0, 0, 32768, 10), tall(0, 0, 8, 32768);
   EXPECT_EQ(willClipOf(bilinear, narrow.window), 0u);
   EXPECT_EQ(willClipOf(bilinear, wide.window), 1u);
-  EXPECT_EQ(willClipOf(cubic, limit.window), 0u);
-  for (const kimg_window* window : {&wide.window, &tall.window}) {
-    for (const uint32_t mode : {KIP_SAMPLE_LINEAR2, KIP_SAMPLE_CUBIC2}) {
-      const affineSampleParams p = paramsOf(rectOf(3, 3, 2, 0, 0, 2), mode, 1, 1);
-      uint32_t willClip = kUntouched;
-      EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, window, &kIdentity, &willClip), KIP_ERR_SOURCE_TOO_LARGE);
-      EXPECT_EQ(willClip, kUntouched);
-    }
-  }
+  EXPECT_EQ(willClipOf(bilinear, tall.window), 1u);
+  const affineSampleParams cubic = paramsOf(rectOf(3, 3, 2, 0, 0, 2), KIP_SAMPLE_CUBIC2, 1, 1);
+  uint32_t willClip = kUntouched;
+  EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&cubic, &tall.window, &kIdentity, &willClip), KIP_ERR_SOURCE_TOO_LARGE);
+  EXPECT_EQ(willClip, kUntouched);
   // Centres too far for 16.16 clip without being converted.
   for (const double far : {40000.0, -40000.0, 1e300}) {
     EXPECT_EQ(willClipOf(paramsOf(rectOf(far, 2, 2, 0, 0, 2), 0, 1, 1), narrow.window), 1u) << far;
   }
 }
 
+// The image form reads the image's own transform and origin: client (20, 20) is pel (100, -50),
+// two client units a pel, so from client x 21 the centres lie inside, from 17 one lies before it.
 TEST(ClipTest, ImageFormUsesTheImagesTransformAndOrigin) {
   PlacedImage image(100, -50, 20, 20);
-  const kmath_xformLinear xform{90, -60, 0.5, 0, 0, 0.5};  // client (20, 20) is pel (100, -50)
+  const kmath_xformLinear xform{90, -60, 0.5, 0, 0, 0.5};
   ASSERT_EQ(kimg_image_setLinearImageFromClientXform(image.image.get(), &xform), 0);
-  // 8 client units = 4 pels in 4 x 4 samples, one pel apart: from client x 21 the centres lie
-  // 1 .. 4 pels into the window, from 17 the first lies one pel before it.
+  uint32_t willClip = kUntouched;
   for (const auto& [ox, expected] : {std::pair{21.0, 0u}, {17.0, 1u}}) {
     const affineSampleParams p = paramsOf(rectOf(ox, 21, 8, 0, 0, 8), KIP_SAMPLE_NEAREST, 4, 4);
-    uint32_t willClip = kUntouched;
     ASSERT_EQ(kip_affineSampleParams_getWillClip(&p, image.image.get(), &willClip), 0);
     EXPECT_EQ(willClip, expected) << ox;
   }
   ScopedImage unbound;
-  uint32_t willClip = kUntouched;
+  willClip = kUntouched;
   const affineSampleParams p = paramsOf(rectOf(0, 0, 8, 0, 0, 8), 0, 4, 4);
   EXPECT_EQ(kip_affineSampleParams_getWillClip(&p, unbound.get(), &willClip), KIP_ERR_NOT_BOUND);
   EXPECT_EQ(willClip, kUntouched);
@@ -348,11 +279,10 @@ TEST(MaxSrcRect, OutOfRangeAndOverflowLeaveTheRectangle) {
     int32_t xCount;
     int32_t expected;
   } cases[] = {
-      {rectOf(1e300, 0, 1, 0, 0, 1), kIdentity, 1, KIP_ERR_OUT_OF_RANGE},
       {rectOf(3e9, 0, 1, 0, 0, 1), kIdentity, 1, KIP_ERR_OUT_OF_RANGE},
       // Both edges fit 32 bits, the width does not.
       {rectOf(-2.1e9, 0, 4.2e9, 0, 0, 1), kIdentity, 1000, KIP_ERR_OUT_OF_RANGE},
-      // The composition overflows a double: reported by the throwing operators and caught.
+      // The composition overflows a double.
       {rectOf(0, 0, 1e200, 0, 0, 1), {0, 0, 1e200, 0, 0, 1}, 1, KIP_ERR_NOT_FINITE},
   };
   for (const auto& c : cases) {
@@ -528,8 +458,7 @@ TEST_P(ClipProperty, PassedSamplingsStayInsideTheWindow) {
   if (fixedPoint) EXPECT_GT(clipped, 500);
 }
 
-INSTANTIATE_TEST_SUITE_P(Geometry, ClipProperty, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "FixedPoint" : "DoublePrecision"; });
+INSTANTIATE_TEST_SUITE_P(Geometry, ClipProperty, ::testing::Bool());
 
 // ---------------------------------------------------------------------------------------------
 // Bad input: the documented status, and no output written.
@@ -552,27 +481,19 @@ struct Outputs {
 
 TEST(BadInput, NonFiniteValuesAreRefusedByEveryFunctionWithoutWriting) {
   PlacedImage image(0, 0, 16, 16);
-  const struct {
-    kmath_shapeAffineRect rect;
-    kmath_xformLinear xform;
-  } cases[] = {
-      {rectOf(kNaN, 0, 8, 0, 0, 8), kIdentity},           {rectOf(0, 0, 8, 0, 0, kInf), kIdentity},
-      {rectOf(0, 0, -kInf, 0, 0, 8), kIdentity},          {rectOf(0, 0, 8, 0, 0, 8), {0, 0, 1, kNaN, 0, 1}},
-      {rectOf(0, 0, 8, 0, 0, 8), {0, -kInf, 1, 0, 0, 1}},
-  };
-  for (const auto& [rect, xform] : cases) {
-    const bool xformBad = std::memcmp(&xform, &kIdentity, sizeof kIdentity) != 0;
-    for (uint32_t mode = 0; mode < 4; ++mode) {
+  const kmath_xformLinear badXform{0, -kInf, 1, 0, 0, 1};
+  for (const auto& [rect, xform] : {std::pair{rectOf(kNaN, 0, 8, 0, 0, 8), &kIdentity},
+                                    std::pair{rectOf(0, 0, 8, 0, 0, 8), &badXform}}) {
+    for (const uint32_t mode : {KIP_SAMPLE_NEAREST, KIP_SAMPLE_CUBIC2}) {
       const affineSampleParams p = paramsOf(rect, mode, 4, 4);
       Outputs out;
-      EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &image.window, &xform, &out.willClip), KIP_ERR_NOT_FINITE);
-      EXPECT_EQ(affineSampleParams_getWillClipFloat(&p, &image.window, &xform, &out.willClip), KIP_ERR_NOT_FINITE);
-      EXPECT_EQ(kip_affineSampleParams_getMaxSrcRectWindow(&p, &image.window, &xform, &out.rect), KIP_ERR_NOT_FINITE);
-      EXPECT_EQ(kip_affine_imageAlignment_compute(&p, &xform, &out.code, &out.rect), KIP_ERR_NOT_FINITE);
-      EXPECT_EQ(kip_affineSampleParams_initRectStandard(&out.params, &p.affineRect, &xform), KIP_ERR_NOT_FINITE);
-      if (!xformBad) {
+      EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &image.window, xform, &out.willClip), KIP_ERR_NOT_FINITE);
+      EXPECT_EQ(affineSampleParams_getWillClipFloat(&p, &image.window, xform, &out.willClip), KIP_ERR_NOT_FINITE);
+      EXPECT_EQ(kip_affineSampleParams_getMaxSrcRectWindow(&p, &image.window, xform, &out.rect), KIP_ERR_NOT_FINITE);
+      EXPECT_EQ(kip_affine_imageAlignment_compute(&p, xform, &out.code, &out.rect), KIP_ERR_NOT_FINITE);
+      EXPECT_EQ(kip_affineSampleParams_initRectStandard(&out.params, &p.affineRect, xform), KIP_ERR_NOT_FINITE);
+      if (xform == &kIdentity) {
         EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 0, &out.xform), KIP_ERR_NOT_FINITE);
-        EXPECT_EQ(kip_affineSampleParams_initRectStandard(&out.params, &p.affineRect, nullptr), KIP_ERR_NOT_FINITE);
       }
       EXPECT_TRUE(out.untouched()) << "mode " << mode;
     }
@@ -583,10 +504,8 @@ TEST(BadInput, HugeFiniteValues) {
   PlacedImage image(0, 0, 16, 16);
   Outputs out;
   // A count that does not fit 32 bits.
-  for (const double side : {1e10, 1e300}) {
-    const kmath_shapeAffineRect longSide = rectOf(0, 0, side, 0, 0, 8);
-    EXPECT_EQ(kip_affineSampleParams_initRectStandard(&out.params, &longSide, nullptr), KIP_ERR_OUT_OF_RANGE);
-  }
+  const kmath_shapeAffineRect longSide = rectOf(0, 0, 1e10, 0, 0, 8);
+  EXPECT_EQ(kip_affineSampleParams_initRectStandard(&out.params, &longSide, nullptr), KIP_ERR_OUT_OF_RANGE);
   // A huge origin is no alignment and no error, and clips.
   const affineSampleParams far = paramsOf(rectOf(1e300, 0, 4, 0, 0, 4), 1, 4, 4);
   uint32_t code = kUntouched;
@@ -597,12 +516,10 @@ TEST(BadInput, HugeFiniteValues) {
   // Finite input whose composition overflows: the failure comes after the clip test has set
   // willClip to 1, which is where it stays.
   const kmath_xformLinear hugeScale{0, 0, 1e300, 0, 0, 1e300};
-  for (uint32_t mode = 0; mode < 4; ++mode) {
-    const affineSampleParams p = paramsOf(rectOf(0, 0, 1e300, 0, 0, 1e300), mode, 4, 4);
-    uint32_t willClip = kUntouched;
-    EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &image.window, &hugeScale, &willClip), KIP_ERR_NOT_FINITE);
-    EXPECT_EQ(willClip, 1u);
-  }
+  const affineSampleParams p = paramsOf(rectOf(0, 0, 1e300, 0, 0, 1e300), 1, 4, 4);
+  uint32_t willClip = kUntouched;
+  EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &image.window, &hugeScale, &willClip), KIP_ERR_NOT_FINITE);
+  EXPECT_EQ(willClip, 1u);
 }
 
 TEST(BadInput, NullPointersBrokenWindowsSingularMapsAndNoSamples) {
@@ -613,12 +530,9 @@ TEST(BadInput, NullPointersBrokenWindowsSingularMapsAndNoSamples) {
   EXPECT_EQ(kip_affineSampleParams_init(&out.params, 0, nullptr, 1, 1), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affineSampleParams_initRectStandard(nullptr, &p.affineRect, nullptr), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&p, 0, nullptr), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(kip_affine_imageAlignment_compute(&p, nullptr, &out.code, nullptr), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affine_imageAlignment_compute(&p, &kIdentity, nullptr, &out.rect), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, nullptr, &kIdentity, &out.willClip), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&p, &window, &kIdentity, nullptr), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affineSampleParams_getWillClip(nullptr, image.image.get(), &out.willClip), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(kip_affineSampleParams_getMaxSrcRectWindow(&p, &window, nullptr, &out.rect), KIP_ERR_NULL_POINTER);
   EXPECT_EQ(kip_affineSampleParams_getMaxSrcRect(&p, nullptr, &out.rect), KIP_ERR_NULL_POINTER);
   // A window record that does not describe pels gets the window check's own answer.
   kimg_window broken = window;
@@ -631,7 +545,7 @@ TEST(BadInput, NullPointersBrokenWindowsSingularMapsAndNoSamples) {
   const affineSampleParams flat = paramsOf(rectOf(5, 7, 100, 0, 0, 0), 1, 100, 50);
   EXPECT_EQ(kip_affineSampleParams_getDestImageFromClientXform(&flat, 0, &out.xform), KIP_ERR_SINGULAR);
   // Counts below 1 in the functions that divide by them (a projection does not divide by yCount).
-  for (const auto& [xc, yc] : {std::pair{0, 5}, {5, 0}, {-1, 5}}) {
+  for (const auto& [xc, yc] : {std::pair{0, 5}, {5, -1}}) {
     const affineSampleParams none = paramsOf(p.affineRect, 1, xc, yc);
     EXPECT_EQ(kip_affineSampleParams_getWillClipWindow(&none, &window, &kIdentity, &out.willClip), KIP_ERR_NO_SAMPLES);
     EXPECT_EQ(affineSampleParams_getWillClipFloat(&none, &window, &kIdentity, &out.willClip), KIP_ERR_NO_SAMPLES);

