@@ -73,6 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
     Direct, HandValues,
     ::testing::Values(HandCase{"centre255_8", 8, 1, 0.5, 0.5, {255, 255, 255, 255}, 255},  // w00 = 65534
                       HandCase{"halfRamp_8", 8, 1, 1.0, 0.5, {0, 255, 0, 255}, 127},       // w00 = 32766, w10 = 32767
+                      // fx = 0x8001: w10 = 0x8000 exactly, a sum of one half that rounds up
+                      HandCase{"halfRoundsUp_8", 8, 1, 1.0000152587890625, 0.5, {0, 1, 0, 1}, 1},
                       HandCase{"centrePel_16", 16, 1, 0.5, 0.5, {12345, 1, 2, 3}, 12345},   // w00 = 2^32
                       HandCase{"halfRamp_16", 16, 1, 1.0, 0.5, {0, 65535, 0, 65535}, 32767},
                       HandCase{"nearestBorderGoesRight_8", 8, 0, 1.0, 0.5, {10, 20, 30, 40}, 20},
