@@ -1,5 +1,5 @@
-// The shared checks of the fuzz targets: failures, traces, statuses, the application hooks the
-// input chooses, allocation faults and the live-block count.
+// Failures, traces, statuses, the application hooks the input chooses, allocation faults and the
+// live-block count.
 #include "fuzz_support.hpp"
 
 #include "platform/cpuinfo.hpp"
@@ -30,26 +30,6 @@ void trace(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-void traceParams(const affineSampleParams& p) {
-  const kmath_shapeAffineRect& r = p.affineRect;
-  trace("params: rect %.17g %.17g %.17g %.17g %.17g %.17g, mode %u, counts %d x %d", r.tx, r.ty, r.e0, r.e1, r.e2,
-        r.e3, p.sampleMode, p.xCount, p.yCount);
-}
-
-void traceImage(const char* what, const kimg_image* i) {
-  if (i == nullptr) return trace("%s: null", what);
-  const kmath_xformLinear& m = i->imageFromClient;
-  trace("%s: %s %d x %d, stride %d, pel size %d, origin (%d, %d), transform %g %g %g %g %g %g", what,
-        i->storage != nullptr ? "bound" : "unbound", i->width, i->height, i->stride, i->pelSize, i->xOrigin,
-        i->yOrigin, m.tx, m.ty, m.e0, m.e1, m.e2, m.e3);
-}
-
-void traceWindow(const char* what, const kimg_window* w) {
-  if (w == nullptr) return trace("%s: null", what);
-  trace("%s: window %d x %d at (%d, %d), stride %d, pel size %d, first pel %p", what, w->width, w->height, w->xOrigin,
-        w->yOrigin, w->stride, w->pelSize, w->firstPel);
-}
-
 void checkStatus(const char* call, int32_t status) {
   if (status >= 0) return;
   if ((static_cast<uint32_t>(status) & 0xFFE0u) == 0x600u) fail(call, "declined status escaped", status);
@@ -63,6 +43,7 @@ constexpr const char* kHookNames[] = {"kip_affineProcess", "kip_affineProcess16"
                                       "kf_projection_horizontal8_core",
                                       "kip_affineTransformTileBilinearAccurate16Portable"};
 uint32_t forbiddenMask = 0;
+bool faultArmed = false;
 
 int32_t fuzzHook(const char* name) {
   if (name == nullptr) fail("optimization hook", "asked with a null name");
@@ -93,9 +74,6 @@ Hooks::~Hooks() {
   ksys_memory_testFailAt(0);
 }
 
-namespace {
-bool faultArmed = false;
-}
 
 void armAllocationFault(Input& in) {
   const int32_t failAt = in.oneIn(8) ? in.range(1, 6) : 0;

@@ -1,5 +1,4 @@
-// Images over exact heap blocks (row gaps and, on request, everything outside a window made
-// unreadable under AddressSanitizer), fuzzed images and windows, and snapshots of records and pels.
+// Images over exact heap blocks, fuzzed images, windows and destinations, guards and pel copies.
 #include "fuzz_support.hpp"
 
 #include <algorithm>
@@ -50,14 +49,12 @@ ExactImage::ExactImage(int32_t pelSize, int32_t width, int32_t height, int32_t s
     bytes_ = 0;
     return;
   }
-  rowBytes_ = static_cast<size_t>(width) * pelSize;
-  strideBytes_ = static_cast<size_t>(stride) * pelSize;
-  rows_ = height;
-  if (poison) {
-    poisonGaps(true);
-  } else {
-    strideBytes_ = rowBytes_;  // nothing to unpoison later
-  }
+#ifdef KIPFUZZ_ASAN
+  const size_t row = static_cast<size_t>(width) * pelSize, gap = static_cast<size_t>(stride - width) * pelSize;
+  for (int32_t y = 0; poison && gap != 0 && y + 1 < height; ++y) ASAN_POISON_MEMORY_REGION(block_ + y * (row + gap) + row, gap);
+#else
+  (void)poison;
+#endif
 }
 
 ExactImage::~ExactImage() {
@@ -84,22 +81,6 @@ void ExactImage::confineTo(const kimg_window& window) {
   for (int32_t y = 0; y < window.height; ++y) ASAN_UNPOISON_MEMORY_REGION(first + y * strideBytes, rowBytes);
 #else
   (void)window;
-#endif
-}
-
-void ExactImage::poisonGaps(bool poison) {
-#ifdef KIPFUZZ_ASAN
-  if (block_ == nullptr || strideBytes_ == rowBytes_) return;
-  for (int32_t y = 0; y + 1 < rows_; ++y) {
-    unsigned char* gap = block_ + y * strideBytes_ + rowBytes_;
-    if (poison) {
-      ASAN_POISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
-    } else {
-      ASAN_UNPOISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
-    }
-  }
-#else
-  (void)poison;
 #endif
 }
 
@@ -178,55 +159,121 @@ kimg_window makeWindow(Input& in, const ExactImage& image) {
   return window;
 }
 
-namespace {
+Target::Target(Input& in, const char* menu, const ExactImage& source, int32_t pelSize, int32_t maxSize,
+               int32_t exactWidth, int32_t exactHeight) {
+  kimg_image_constructUnbound(&shared);
+  kind = menu[in.byte() % std::strlen(menu)];
+  if (kind == 'e' && (exactWidth < 1 || exactHeight < 1)) kind = 'i';
+  switch (kind) {
+    case 'u': owned = std::make_unique<ExactImage>(); break;
+    case 's': kimg_image_assign(&shared, source.get()); break;
+    case 'e': owned = std::make_unique<ExactImage>(pelSize, exactWidth, exactHeight, exactWidth, in.u32()); break;
+    default:
+      owned = makeImage(in, pelSize, maxSize);
+      if (owned->bound() && in.flag()) owned->get()->xOrigin = owned->get()->yOrigin = 0;
+  }
+  image = owned ? owned->get() : &shared;
+}
 
-void copyPels(const kimg_window& window, std::vector<unsigned char>* out) {
-  if (window.pelSize != 1 && window.pelSize != 2 && window.pelSize != 4) return;
-  if (window.width <= 0 || window.height <= 0 || window.firstPel == nullptr || window.stride < window.width) return;
-  const size_t rowBytes = static_cast<size_t>(window.width) * window.pelSize;
-  for (int32_t y = 0; y < window.height; ++y) {
-    const auto* row = static_cast<const unsigned char*>(window.firstPel) +
-                      static_cast<ptrdiff_t>(y) * window.stride * window.pelSize;
-    out->insert(out->end(), row, row + rowBytes);
+VectorTarget::VectorTarget(Input& in, const ExactImage& source, int32_t xCount)
+    : Target(in, "uuseiiii", source, 4, 320, xCount <= 400 ? xCount : 0) {
+  if (kind == 'i' && owned->bound() && in.flag()) owned->get()->xOrigin = -in.range(1, 8);
+  if (owned) {
+    window = makeWindow(in, *owned);
+  } else {
+    kimg_windowConst_init(&window, &shared);
   }
 }
 
-kimg_window windowOfImageRecord(const kimg_image& image) {
-  kimg_window window{};
-  if (image.storage == nullptr) return window;
-  window.width = image.width;
-  window.height = image.height;
-  window.stride = image.stride;
-  window.firstPel = image.firstPel;
-  window.pelSize = image.pelSize;
-  return window;
+namespace {
+
+bool entryOf(const kimg_window& window, int32_t i, uint32_t* value) {
+  if (window.pelSize != 4 || window.firstPel == nullptr) return false;
+  const int64_t x = int64_t{i} - window.xOrigin, y = -int64_t{window.yOrigin};
+  if (x < 0 || y < 0 || x >= window.width || y >= window.height) return false;
+  *value = pelAt(window, static_cast<int32_t>(x), static_cast<int32_t>(y));
+  return true;
+}
+
+bool validWindow(const kimg_window& w) {
+  return (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width > 0 && w.height > 0 &&
+         w.firstPel != nullptr && w.stride >= w.width;
+}
+
+// The bytes of the pels a record describes (none for an unbound image or an invalid window).
+std::vector<unsigned char> pelBytes(int kind, const void* address) {
+  kimg_window w{};
+  if (kind == 1) {
+    const auto& image = *static_cast<const kimg_image*>(address);
+    if (image.storage != nullptr) w = {image.width, image.height, 0, 0, 0, 0, 0, 0, image.stride, image.firstPel, image.pelSize};
+  } else if (kind == 2) {
+    w = *static_cast<const kimg_window*>(address);
+  }
+  std::vector<unsigned char> bytes;
+  for (int32_t y = 0; validWindow(w) && y < w.height; ++y) {
+    const auto* row = static_cast<const unsigned char*>(w.firstPel) + static_cast<ptrdiff_t>(y) * w.stride * w.pelSize;
+    bytes.insert(bytes.end(), row, row + static_cast<size_t>(w.width) * w.pelSize);
+  }
+  return bytes;
 }
 
 }  // namespace
 
-Snapshot::Snapshot(const kimg_image* image) : image_(image) {
-  if (image == nullptr) return;
-  imageRecord_ = *image;
-  copyPels(windowOfImageRecord(*image), &pels_);
+bool VectorTarget::entry(bool ofWindow, int32_t i, uint32_t* value) const {
+  return ofWindow ? entryOf(window, i, value) : imageEntry(image, i, value);
 }
 
-Snapshot::Snapshot(const kimg_window* window) : window_(window) {
-  if (window == nullptr) return;
-  windowRecord_ = *window;
-  copyPels(*window, &pels_);
+bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value) {
+  kimg_window window{};
+  return kimg_windowConst_init(&window, image) >= 0 && entryOf(window, i, value);
 }
 
-void Snapshot::expectUnchanged(const char* call) const {
-  std::vector<unsigned char> now;
-  if (image_ != nullptr) {
-    if (std::memcmp(image_, &imageRecord_, sizeof imageRecord_) != 0) fail(call, "changed the image record");
-    copyPels(windowOfImageRecord(*image_), &now);
+Guard& Guard::bytes(const void* address, size_t size) {
+  if (address == nullptr || size == 0) return *this;
+  const auto* p = static_cast<const unsigned char*>(address);
+  entries_.push_back({address, 0, false, {p, p + size}, {}});
+  return *this;
+}
+
+Guard& Guard::image(const kimg_image* image, bool inPlace) {
+  if (image == nullptr) return *this;
+  bytes(image, sizeof *image);
+  entries_.back().kind = 1;
+  entries_.back().inPlace = inPlace;
+  entries_.back().pels = pelBytes(1, image);
+  return *this;
+}
+
+Guard& Guard::window(const kimg_window* window) {
+  if (window == nullptr) return *this;
+  bytes(window, sizeof *window);
+  entries_.back().kind = 2;
+  entries_.back().pels = pelBytes(2, window);
+  return *this;
+}
+
+void Guard::expectUnchanged(const char* call, bool pelsMayChange) const {
+  for (const Entry& e : entries_) {
+    if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) fail(call, "changed a record it must not");
+    if (!(pelsMayChange && e.inPlace) && pelBytes(e.kind, e.address) != e.pels) fail(call, "changed pels it must not");
   }
-  if (window_ != nullptr) {
-    if (std::memcmp(window_, &windowRecord_, sizeof windowRecord_) != 0) fail(call, "changed the window record");
-    copyPels(*window_, &now);
+}
+
+PelCopy::PelCopy(const kimg_window& w) : window_(w) {
+  for (int32_t y = 0; validWindow(w) && y < w.height; ++y) {
+    for (int32_t x = 0; x < w.width; ++x) pels_.push_back(pelAt(w, x, y));
   }
-  if (now != pels_) fail(call, "changed pels");
+}
+
+void PelCopy::expectOnlyWritten(const char* call, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const {
+  size_t k = 0;
+  for (int32_t y = 0; !pels_.empty() && y < window_.height; ++y) {
+    for (int32_t x = 0; x < window_.width; ++x, ++k) {
+      const int64_t gx = int64_t{window_.xOrigin} + x, gy = int64_t{window_.yOrigin} + y;
+      const bool written = gx >= x0 && gx < x1 && gy >= y0 && gy < y1;
+      if (!written && pelAt(window_, x, y) != pels_[k]) fail(call, "wrote outside the pels it may write");
+    }
+  }
 }
 
 void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {
