@@ -32,12 +32,21 @@ bool describesPels(const kimg_window& w) {
          int64_t{w.xOrigin} + w.width <= INT32_MAX && int64_t{w.yOrigin} + w.height <= INT32_MAX;
 }
 
-// Pel-grid (x, y) of window w, from its pels as they were; false when w holds no pel there.
-bool gridPel(const kimg_window& w, const std::vector<uint32_t>& pels, int64_t x, int64_t y, uint32_t* value) {
-  x -= w.xOrigin, y -= w.yOrigin;
-  if (x < 0 || y < 0 || x >= w.width || y >= w.height) return false;
-  *value = pels[static_cast<size_t>(y * w.width + x)];
-  return true;
+// After a copy by pel-grid place from `from` into `to`: where they overlap, to holds the pels from
+// had; elsewhere its own (unless loose: a copy between overlapping memory may have written there).
+void expectGridCopy(const char* name, const kimg_window& to, const std::vector<uint32_t>& toBefore,
+                    const kimg_window& from, const std::vector<uint32_t>& fromBefore, bool loose) {
+  for (int32_t y = 0; y < to.height; ++y) {
+    for (int32_t x = 0; x < to.width; ++x) {
+      const int64_t fx = int64_t{to.xOrigin} + x - from.xOrigin, fy = int64_t{to.yOrigin} + y - from.yOrigin;
+      const bool common = fx >= 0 && fy >= 0 && fx < from.width && fy < from.height;
+      const uint32_t expected = common ? fromBefore[static_cast<size_t>(fy * from.width + fx)]
+                                       : toBefore[static_cast<size_t>(y) * to.width + x];
+      if (pelAt(to, x, y) != expected && (common || !loose)) {
+        fail(name, common ? "a pel not copied by pel-grid place" : "wrote outside the common part");
+      }
+    }
+  }
 }
 
 // A second image over the first one's block: another stride, origin and extent that stay inside it.
@@ -60,11 +69,6 @@ struct Alias {
     image.xOrigin = in.range(-20, 20);
     image.yOrigin = in.range(-20, 20);
   }
-  kimg_window window() const {
-    kimg_window w{};
-    kimg_windowConst_init(&w, &image);
-    return w;
-  }
 };
 
 void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
@@ -84,7 +88,7 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
   if (where == 0) destination = source;
   if (where == 1) destination = makeWindow(in, base);
   if (where == 2) alias.bind(in, base, base.get()->pelSize == 0 ? 1 : base.get()->pelSize);
-  if (where == 2) destination = alias.window();
+  if (where == 2) destination = ExactImage::windowOf(&alias.image);
   if (where == 3) destination = makeWindow(in, *other);
   const int32_t w = swap ? source.height : source.width, h = swap ? source.width : source.height;
   // Shrink the destination to the size the code asks, when it has room.
@@ -108,7 +112,7 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
         kimg_window* d = nullDestination ? nullptr : &destination;
         return sixteen ? kip_affineTransformAligned16(s, d, code) : kip_affineTransformAligned(s, d, code);
       },
-      &pels);
+      pels);
   records.expectUnchanged(name);
   if (status < 0) return;
   KIPFUZZ_CHECK(source.pelSize == pelSize && destination.pelSize == pelSize, name, "accepted a wrong pel size");
@@ -126,7 +130,8 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
     for (int32_t x = 0; x < around.width; ++x) {
       const uintptr_t address = reinterpret_cast<uintptr_t>(around.firstPel) +
                                 (static_cast<uintptr_t>(y) * around.stride + x) * around.pelSize;
-      if (!inside(destination, address) && pelAt(around, x, y) != aroundPels[static_cast<size_t>(y) * around.width + x]) {
+      const uint32_t before = aroundPels[static_cast<size_t>(y) * around.width + x];
+      if (!inside(destination, address) && pelAt(around, x, y) != before) {
         fail(name, "wrote outside the destination window");
       }
     }
@@ -145,12 +150,11 @@ void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
   kimg_window destination{};
   if (allowAlias && in.flag()) {
     alias.bind(in, base, pelSize == 1 || pelSize == 2 || pelSize == 4 ? pelSize : 1);
-    destination = alias.window();
+    destination = ExactImage::windowOf(&alias.image);
   } else {
     destination = makeWindow(in, base);
   }
-  Guard pels, record;
-  pels.image(base.get());
+  Guard record;
   record.value(&destination);
   const std::vector<uint32_t> sourcePels = pelsOf(source), destinationPels = pelsOf(destination);
   kimg_window* d = &destination;
@@ -163,7 +167,7 @@ void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
           default: return kip_pelCopyWindow32(&source, d);
         }
       },
-      &pels);
+      Guard().image(base.get()));
   record.expectUnchanged(name);
   if (status < 0) return;
   KIPFUZZ_CHECK(describesPels(source) && source.pelSize == 1 << kind && destination.pelSize == 1 << kind, name,
@@ -171,17 +175,7 @@ void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
   // Rows of different strides that overlap in memory have no defined order; only equal strides
   // (or disjoint memory) promise the copy of the pels as they were.
   if (source.stride != destination.stride && alias.image.storage != nullptr) return;
-  for (int32_t y = 0; y < destination.height; ++y) {
-    for (int32_t x = 0; x < destination.width; ++x) {
-      uint32_t expected = destinationPels[static_cast<size_t>(y) * destination.width + x];
-      const int64_t gx = int64_t{destination.xOrigin} + x, gy = int64_t{destination.yOrigin} + y;
-      const bool common = gridPel(source, sourcePels, gx, gy, &expected);
-      // A destination pel outside the common part may be a source pel that the copy wrote.
-      if (pelAt(destination, x, y) != expected && (common || alias.image.storage == nullptr)) {
-        fail(name, common ? "a copied pel differs" : "wrote outside the common part");
-      }
-    }
-  }
+  expectGridCopy(name, destination, destinationPels, source, sourcePels, alias.image.storage != nullptr);
 }
 
 // Narrowing, common rectangles and fills against plain rectangle arithmetic.
@@ -191,11 +185,9 @@ void checkWindows(Input& in, const ExactImage& base) {
   const int32_t x = in.range(-5, 60), y = in.range(-5, 60), w = in.range(-2, 60), h = in.range(-2, 60);
   int32_t clipped = 9;
   const bool withFlag = in.flag();
-  Guard guard;
-  guard.value(&window).value(&clipped);
   const int32_t status = runCall(
       in, "kimg_window_window", [&] { return kimg_window_window(&window, x, y, w, h, withFlag ? &clipped : nullptr); },
-      &guard);
+      Guard().value(&window).value(&clipped));
   if (status >= 0 && before.width > 0 && before.height > 0 && window.width > 0 && window.height > 0) {
     // The narrowed window's first pel is the pel at its origin in the old window.
     const int64_t dx = int64_t{window.xOrigin} - before.xOrigin, dy = int64_t{window.yOrigin} - before.yOrigin;
@@ -215,14 +207,14 @@ void checkWindows(Input& in, const ExactImage& base) {
                   "kimg_windowConst_gcr", "common rectangle outside a window");
   }
   const uint16_t value = in.u16();
-  Guard pels;
-  pels.image(base.get());
   kimg_window target = window;
   const bool sixteen = in.flag();
   const int32_t fill = runCall(
       in, "kip_pelSetWindow",
-      [&] { return sixteen ? kip_pelSetWindow16(&target, value) : kip_pelSetWindow8(&target, static_cast<uint8_t>(value)); },
-      &pels);
+      [&] {
+        return sixteen ? kip_pelSetWindow16(&target, value) : kip_pelSetWindow8(&target, static_cast<uint8_t>(value));
+      },
+      Guard().image(base.get()));
   for (int32_t yy = 0; fill >= 0 && yy < target.height; ++yy) {
     for (int32_t xx = 0; xx < target.width; ++xx) {
       KIPFUZZ_CHECK(pelAt(target, xx, yy) == (sixteen ? value : value & 0xFFu), "kip_pelSetWindow", "pel not set");
@@ -256,18 +248,11 @@ void checkImages(Input& in, const ExactImage& base) {
     const int32_t copied = runCall(in, "kip_pelCopy", [&] {
       return pelSize == 1 ? kip_pelCopy8(base.get(), &made) : kip_pelCopy16(base.get(), &made);
     });
-    for (int32_t y = 0; copied >= 0 && y < to.height; ++y) {
-      for (int32_t x = 0; x < to.width; ++x) {
-        uint32_t expected = before[static_cast<size_t>(y) * to.width + x];
-        gridPel(from, source, int64_t{to.xOrigin} + x, int64_t{to.yOrigin} + y, &expected);
-        KIPFUZZ_CHECK(pelAt(to, x, y) == expected, "kip_pelCopy", "a pel not copied by pel-grid place");
-      }
-    }
+    if (copied >= 0) expectGridCopy("kip_pelCopy", to, before, from, source, false);
   }
   const kmath_xformLinear xform = in.xform();
-  Guard record;
-  record.value(&made);
-  record.check("kimg_image_setLinearImageFromClientXform", kimg_image_setLinearImageFromClientXform(&made, &xform));
+  Guard().value(&made).check("kimg_image_setLinearImageFromClientXform",
+                             kimg_image_setLinearImageFromClientXform(&made, &xform));
   kimg_image shared{};
   kimg_image_constructUnbound(&shared);
   checkStatus("kimg_image_assign", kimg_image_assign(&shared, &made));
@@ -280,9 +265,8 @@ void checkImages(Input& in, const ExactImage& base) {
   for (int k = 0; k < 3; ++k) {
     const int32_t oldSize = vector.size;
     const int32_t length = in.flag() ? in.range(0, 300) : in.count();
-    Guard guard;
-    guard.value(&vector);
-    if (runCall(in, "kstd_vector32_resize", [&] { return kstd_vector32_resize(&vector, length); }, &guard) >= 0) {
+    if (runCall(in, "kstd_vector32_resize", [&] { return kstd_vector32_resize(&vector, length); },
+                Guard().value(&vector)) >= 0) {
       KIPFUZZ_CHECK(vector.size == length && vector.capacity >= length, "kstd_vector32_resize", "wrong size");
       for (int32_t i = oldSize; i < length; ++i) {
         KIPFUZZ_CHECK(vector.begin[i] == 0, "kstd_vector32_resize", "a new entry is not 0");
@@ -297,31 +281,26 @@ void checkImages(Input& in, const ExactImage& base) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
-  const LeakCheck leaks;
-  {
-    const Hooks hooks(in);
-    const uint8_t what = in.byte();
-    // An image that another one aliases at other strides must keep its row gaps readable.
-    const bool aliasable = in.flag();
-    const int32_t pelSizes[] = {1, 2, 4, 0};
-    const int32_t pelSize = pelSizes[in.byte() % 4];
-    std::unique_ptr<ExactImage> base;
-    if (in.oneIn(16)) {
-      base = std::make_unique<ExactImage>();
-    } else {
-      const int32_t width = in.extent(70), height = in.extent(70);
-      base = std::make_unique<ExactImage>(pelSize == 0 ? 1 : pelSize, width, height, in.stride(width) % 200, in.u32(),
-                                          !aliasable);
-      if (base->bound()) base->get()->xOrigin = in.origin(), base->get()->yOrigin = in.origin();
-    }
-    switch (what % 8) {
-      case 0:
-      case 1: checkPelCopy(in, *base, aliasable); break;
-      case 2: checkWindows(in, *base); break;
-      case 3: checkImages(in, *base); break;
-      default: checkAligned(in, *base, aliasable); break;
-    }
+  const Session session(in, "aligned");
+  const uint8_t what = in.byte();
+  // An image that another one aliases at other strides must keep its row gaps readable.
+  const bool aliasable = in.flag();
+  const int32_t pelSizes[] = {1, 2, 4, 0};
+  const int32_t pelSize = pelSizes[in.byte() % 4];
+  std::unique_ptr<ExactImage> base;
+  if (in.oneIn(16)) {
+    base = std::make_unique<ExactImage>();
+  } else {
+    const int32_t width = in.extent(70), height = in.extent(70);
+    base = std::make_unique<ExactImage>(pelSize == 0 ? 1 : pelSize, width, height, in.stride(width) % 200, in.u32(),
+                                        !aliasable);
+    if (base->bound()) base->get()->xOrigin = in.origin(), base->get()->yOrigin = in.origin();
   }
-  leaks.expectNoLeak("aligned");
+  switch (what % 8) {
+    case 0: case 1: checkPelCopy(in, *base, aliasable); break;
+    case 2: checkWindows(in, *base); break;
+    case 3: checkImages(in, *base); break;
+    default: checkAligned(in, *base, aliasable); break;
+  }
   return 0;
 }

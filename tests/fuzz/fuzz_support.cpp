@@ -55,25 +55,25 @@ int32_t fuzzHook(const char* name) {
 
 }  // namespace
 
-Hooks::Hooks(Input& in) {
+Session::Session(Input& in, const char* target) : target_(target) {
+  static const int32_t setup = kip_affineTransform_setup();  // its lasting cubic table is no leak
+  checkStatus("kip_affineTransform_setup", setup);
+  liveBefore_ = ksys_memory_testLiveBlocks();
   const uint8_t choice = in.byte();
   forbiddenMask = in.byte();
   kprt_isOptimizationInhibitedFP = choice % 4 == 0 ? nullptr : &fuzzHook;
-  if (choice & 0x10) {
-    // A processor without a SIMD target: the optimized cores decline.
-    const ksys_cpuinfo none{2, 0, 0};
-    ksys_cpuinfo_testOverride(&none, 0);
-  }
+  const ksys_cpuinfo none{2, 0, 0};  // a processor without a SIMD target: the optimized cores decline
+  if (choice & 0x10) ksys_cpuinfo_testOverride(&none, 0);
   ksys_memory_testLimitBytes(kAllocationLimit);
 }
 
-Hooks::~Hooks() {
+Session::~Session() {
   kprt_isOptimizationInhibitedFP = nullptr;
   ksys_cpuinfo_testOverride(nullptr, 0);
   ksys_memory_testLimitBytes(0);
   ksys_memory_testFailAt(0);
+  if (ksys_memory_testLiveBlocks() != liveBefore_) fail(target_, "kip blocks left live after the input");
 }
-
 
 void armAllocationFault(Input& in) {
   const int32_t failAt = in.oneIn(8) ? in.range(1, 6) : 0;
@@ -82,15 +82,5 @@ void armAllocationFault(Input& in) {
 }
 void disarmAllocationFault() { ksys_memory_testFailAt(0); }
 bool lastCallHadFault() { return faultArmed; }
-
-LeakCheck::LeakCheck() {
-  static const int32_t setup = kip_affineTransform_setup();
-  checkStatus("kip_affineTransform_setup", setup);
-  liveBefore_ = ksys_memory_testLiveBlocks();
-}
-
-void LeakCheck::expectNoLeak(const char* target) const {
-  if (ksys_memory_testLiveBlocks() != liveBefore_) fail(target, "kip blocks left live after the input");
-}
 
 }  // namespace kipfuzz

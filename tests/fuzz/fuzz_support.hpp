@@ -18,10 +18,8 @@ namespace kipfuzz {
   do {                                       \
     if (!(condition)) ::kipfuzz::fail(call, what); \
   } while (0)
-
 // With KIPFUZZ_TRACE in the environment, prints a line (printf format) to stderr.
 void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 // Success or a code kip names; never a declined status (internal only) nor KIP_ERR_INTERNAL.
 void checkStatus(const char* call, int32_t status);
 
@@ -43,7 +41,7 @@ class Input {
   int32_t count();                  // negative, 0, 1, small, and huge (products that overflow)
   uint32_t sampleMode();            // 0..7 and the odd huge one
   double number();                  // small mostly; NaN, infinities, huge, tiny, denormal, any bits
-  // A rectangle near a w x h source: axis-aligned and integral, turned, mirrored, degenerate, hostile.
+  // Near a w x h source: axis-aligned and integral, turned, mirrored, degenerate, or hostile.
   kmath_shapeAffineRect affineRect(int32_t w, int32_t h);
   kmath_xformLinear xform();  // identity mostly; shifts, scales, a turn, singular, hostile
 
@@ -63,11 +61,11 @@ class ExactImage {
   ~ExactImage();
   ExactImage(const ExactImage&) = delete;
   ExactImage& operator=(const ExactImage&) = delete;
-
   kimg_image* get() { return &image_; }
   const kimg_image* get() const { return &image_; }
   bool bound() const { return image_.storage != nullptr; }
-  kimg_window window() const;
+  kimg_window window() const { return windowOf(&image_); }
+  static kimg_window windowOf(const kimg_image* image);  // {} when it has no valid window
   // Under AddressSanitizer, makes every byte outside the window's pels unreadable (when the window
   // is a plain part of this image), so that a call given the window provably reads only inside it.
   void confineTo(const kimg_window& window);
@@ -94,8 +92,6 @@ struct Target {
   Target(Input& in, const char* menu, const ExactImage& source, int32_t pelSize, int32_t maxSize,
          int32_t exactWidth = 0, int32_t exactHeight = 1);
   ~Target() { kimg_image_destruct(&shared); }
-  Target(const Target&) = delete;
-  Target& operator=(const Target&) = delete;
   std::unique_ptr<ExactImage> owned;
   kimg_image shared{};
   kimg_image* image = nullptr;
@@ -116,11 +112,11 @@ bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value);
 // destination in place (inPlace): its pels may change then, its record never.
 class Guard {
  public:
-  Guard& image(const kimg_image* image, bool inPlace = false);
-  Guard& window(const kimg_window* window);
-  Guard& bytes(const void* address, size_t size);
+  Guard& image(const kimg_image* image, bool inPlace = false) { return add(image, sizeof *image, 1, inPlace); }
+  Guard& window(const kimg_window* window) { return add(window, sizeof *window, 2, false); }
+  Guard& bytes(const void* address, size_t size) { return add(address, size, 0, false); }
   template <typename T>
-  Guard& value(const T* address) { return bytes(address, sizeof(T)); }
+  Guard& value(const T* address) { return add(address, sizeof(T), 0, false); }
   // Aborts when something guarded changed (pels of inPlace entries excepted when they may).
   void expectUnchanged(const char* call, bool pelsMayChange = false) const;
   void check(const char* call, int32_t status) const {
@@ -128,11 +124,13 @@ class Guard {
   }
 
  private:
+  Guard& add(const void* address, size_t size, int kind, bool inPlace);
   struct Entry {
     const void* address;
     int kind;  // 0 bytes, 1 image, 2 window
     bool inPlace;
-    std::vector<unsigned char> record, pels;
+    std::vector<unsigned char> record;
+    std::vector<uint32_t> pels;
   };
   std::vector<Entry> entries_;
 };
@@ -150,24 +148,17 @@ class PelCopy {
   std::vector<uint32_t> pels_;
 };
 
-// Installs for its lifetime the hooks the input chooses: an optimization hook forbidding the
+// One input's run. Installs the hooks the input chooses: an optimization hook forbidding the
 // routines of a bit mask (and checking kip asks only documented names), a processor without SIMD
-// targets, and an allocation limit that turns huge requests into KIP_ERR_OUT_OF_MEMORY.
-class Hooks {
+// targets, an allocation limit that turns huge requests into KIP_ERR_OUT_OF_MEMORY. Declared
+// first, it ends last: then it removes them and aborts if kip left blocks live.
+class Session {
  public:
-  explicit Hooks(Input& in);
-  ~Hooks();
-  Hooks(const Hooks&) = delete;
-  Hooks& operator=(const Hooks&) = delete;
-};
-
-// Aborts in expectNoLeak() when more of kip's blocks are live than at construction.
-class LeakCheck {
- public:
-  LeakCheck();
-  void expectNoLeak(const char* target) const;
+  Session(Input& in, const char* target);
+  ~Session();
 
  private:
+  const char* target_;
   int64_t liveBefore_;
 };
 
@@ -177,18 +168,18 @@ inline constexpr uint32_t kUnwritten = 0xDEADBEEFu;
 
 void armAllocationFault(Input& in);  // mostly none; otherwise one of the first few allocations fails
 void disarmAllocationFault();
-bool lastCallHadFault();
+bool lastCallHadFault();  // whether the last runCall armed one
 
 // Runs call under the allocation fault the input chooses and checks its status; with a guard,
 // also that a failure changed nothing guarded.
 template <typename Call>
-int32_t runCall(Input& in, const char* name, Call&& call, const Guard* guard = nullptr) {
+int32_t runCall(Input& in, const char* name, Call&& call, const Guard& guard = Guard()) {
   armAllocationFault(in);
   const int32_t status = call();
   disarmAllocationFault();
   trace("%s -> %s%s", name, kip_statusName(status), lastCallHadFault() ? " (allocation fault armed)" : "");
   checkStatus(name, status);
-  if (guard != nullptr) guard->check(name, status);
+  guard.check(name, status);
   return status;
 }
 
@@ -223,7 +214,6 @@ bool samePels(const kimg_image* a, const kimg_image* b, int32_t width, int32_t h
 // table in kip.h (w x h: the source's size); unknown codes copy.
 void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row);
 
-// Pel (x, y) of a window, in window coordinates.
 uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y);
 
 }  // namespace kipfuzz

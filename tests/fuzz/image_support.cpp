@@ -1,22 +1,13 @@
 // Images over exact heap blocks, fuzzed images, windows and destinations, guards and pel copies.
 #include "fuzz_support.hpp"
 
+#include <sanitizer/asan_interface.h>  // no-op poisoning without AddressSanitizer
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <random>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KIPFUZZ_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KIPFUZZ_ASAN 1
-#endif
-#endif
-#ifdef KIPFUZZ_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace kipfuzz {
 
@@ -24,49 +15,35 @@ ExactImage::ExactImage() { kimg_image_constructUnbound(&image_); }
 
 ExactImage::ExactImage(int32_t pelSize, int32_t width, int32_t height, int32_t stride, uint32_t seed, bool poison) {
   kimg_image_constructUnbound(&image_);
-  if (width < 0 || height < 0 || stride < width || (pelSize != 1 && pelSize != 2 && pelSize != 4)) {
-    // Let the library refuse it; nothing to allocate.
-    if (kimg_image_bindExternal(&image_, nullptr, pelSize, width, height, stride) >= 0) {
-      fail("kimg_image_bindExternal", "accepted a bad layout");
-    }
-    return;
-  }
-  const size_t pels = width == 0 || height == 0 ? 0 : static_cast<size_t>(stride) * (height - 1) + width;
-  bytes_ = pels * pelSize;
-  if (bytes_ > 0) {
-    block_ = static_cast<unsigned char*>(std::malloc(bytes_));
-    std::mt19937 random(seed);
-    for (size_t i = 0; i < bytes_; i += 4) {
-      const uint32_t r = static_cast<uint32_t>(random());
-      std::memcpy(block_ + i, &r, bytes_ - i < 4 ? bytes_ - i : 4);
-    }
+  const bool good = width >= 0 && height >= 0 && stride >= width && (pelSize == 1 || pelSize == 2 || pelSize == 4);
+  bytes_ = good && width > 0 && height > 0 ? (static_cast<size_t>(stride) * (height - 1) + width) * pelSize : 0;
+  block_ = bytes_ > 0 ? static_cast<unsigned char*>(std::malloc(bytes_)) : nullptr;
+  std::mt19937 random(seed);
+  for (size_t i = 0; i < bytes_; i += 4) {
+    const uint32_t r = static_cast<uint32_t>(random());
+    std::memcpy(block_ + i, &r, bytes_ - i < 4 ? bytes_ - i : 4);
   }
   const int32_t status = kimg_image_bindExternal(&image_, block_, pelSize, width, height, stride);
   checkStatus("kimg_image_bindExternal", status);
+  if (!good && status >= 0) fail("kimg_image_bindExternal", "accepted a bad layout");
   if (status < 0) {
     std::free(block_);
     block_ = nullptr;
     bytes_ = 0;
-    return;
   }
-#ifdef KIPFUZZ_ASAN
   const size_t row = static_cast<size_t>(width) * pelSize, gap = static_cast<size_t>(stride - width) * pelSize;
-  for (int32_t y = 0; poison && gap != 0 && y + 1 < height; ++y) ASAN_POISON_MEMORY_REGION(block_ + y * (row + gap) + row, gap);
-#else
-  (void)poison;
-#endif
+  for (int32_t y = 0; block_ != nullptr && poison && gap != 0 && y + 1 < height; ++y) {
+    ASAN_POISON_MEMORY_REGION(block_ + y * (row + gap) + row, gap);
+  }
 }
 
 ExactImage::~ExactImage() {
   kimg_image_destruct(&image_);
-#ifdef KIPFUZZ_ASAN
   if (block_ != nullptr) ASAN_UNPOISON_MEMORY_REGION(block_, bytes_);
-#endif
   std::free(block_);
 }
 
 void ExactImage::confineTo(const kimg_window& window) {
-#ifdef KIPFUZZ_ASAN
   if (block_ == nullptr || window.pelSize != image_.pelSize || window.width <= 0 || window.height <= 0 ||
       window.stride != image_.stride) {
     return;
@@ -79,14 +56,11 @@ void ExactImage::confineTo(const kimg_window& window) {
   if (offset + strideBytes * (window.height - 1) + rowBytes > bytes_) return;
   ASAN_POISON_MEMORY_REGION(block_, bytes_);
   for (int32_t y = 0; y < window.height; ++y) ASAN_UNPOISON_MEMORY_REGION(first + y * strideBytes, rowBytes);
-#else
-  (void)window;
-#endif
 }
 
-kimg_window ExactImage::window() const {
+kimg_window ExactImage::windowOf(const kimg_image* image) {
   kimg_window window{};
-  kimg_windowConst_init(&window, &image_);
+  kimg_windowConst_init(&window, image);
   return window;
 }
 
@@ -178,11 +152,7 @@ Target::Target(Input& in, const char* menu, const ExactImage& source, int32_t pe
 VectorTarget::VectorTarget(Input& in, const ExactImage& source, int32_t xCount)
     : Target(in, "uuseiiii", source, 4, 320, xCount <= 400 ? xCount : 0) {
   if (kind == 'i' && owned->bound() && in.flag()) owned->get()->xOrigin = -in.range(1, 8);
-  if (owned) {
-    window = makeWindow(in, *owned);
-  } else {
-    kimg_windowConst_init(&window, &shared);
-  }
+  window = owned ? makeWindow(in, *owned) : ExactImage::windowOf(&shared);
 }
 
 namespace {
@@ -195,26 +165,16 @@ bool entryOf(const kimg_window& window, int32_t i, uint32_t* value) {
   return true;
 }
 
-bool validWindow(const kimg_window& w) {
-  return (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width > 0 && w.height > 0 &&
-         w.firstPel != nullptr && w.stride >= w.width;
-}
-
-// The bytes of the pels a record describes (none for an unbound image or an invalid window).
-std::vector<unsigned char> pelBytes(int kind, const void* address) {
+// The window over the pels a guarded record describes (none for plain bytes or an unbound image).
+kimg_window windowOf(int kind, const void* address) {
   kimg_window w{};
-  if (kind == 1) {
-    const auto& image = *static_cast<const kimg_image*>(address);
-    if (image.storage != nullptr) w = {image.width, image.height, 0, 0, 0, 0, 0, 0, image.stride, image.firstPel, image.pelSize};
-  } else if (kind == 2) {
-    w = *static_cast<const kimg_window*>(address);
+  if (kind == 2) return *static_cast<const kimg_window*>(address);
+  const auto* image = static_cast<const kimg_image*>(address);
+  if (kind == 1 && image->storage != nullptr) {
+    w.width = image->width, w.height = image->height, w.stride = image->stride, w.pelSize = image->pelSize;
+    w.firstPel = image->firstPel;
   }
-  std::vector<unsigned char> bytes;
-  for (int32_t y = 0; validWindow(w) && y < w.height; ++y) {
-    const auto* row = static_cast<const unsigned char*>(w.firstPel) + static_cast<ptrdiff_t>(y) * w.stride * w.pelSize;
-    bytes.insert(bytes.end(), row, row + static_cast<size_t>(w.width) * w.pelSize);
-  }
-  return bytes;
+  return w;
 }
 
 }  // namespace
@@ -228,39 +188,26 @@ bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value) {
   return kimg_windowConst_init(&window, image) >= 0 && entryOf(window, i, value);
 }
 
-Guard& Guard::bytes(const void* address, size_t size) {
+Guard& Guard::add(const void* address, size_t size, int kind, bool inPlace) {
   if (address == nullptr || size == 0) return *this;
   const auto* p = static_cast<const unsigned char*>(address);
-  entries_.push_back({address, 0, false, {p, p + size}, {}});
-  return *this;
-}
-
-Guard& Guard::image(const kimg_image* image, bool inPlace) {
-  if (image == nullptr) return *this;
-  bytes(image, sizeof *image);
-  entries_.back().kind = 1;
-  entries_.back().inPlace = inPlace;
-  entries_.back().pels = pelBytes(1, image);
-  return *this;
-}
-
-Guard& Guard::window(const kimg_window* window) {
-  if (window == nullptr) return *this;
-  bytes(window, sizeof *window);
-  entries_.back().kind = 2;
-  entries_.back().pels = pelBytes(2, window);
+  entries_.push_back({address, kind, inPlace, {p, p + size}, PelCopy(windowOf(kind, address)).pels()});
   return *this;
 }
 
 void Guard::expectUnchanged(const char* call, bool pelsMayChange) const {
   for (const Entry& e : entries_) {
     if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) fail(call, "changed a record it must not");
-    if (!(pelsMayChange && e.inPlace) && pelBytes(e.kind, e.address) != e.pels) fail(call, "changed pels it must not");
+    if (!(pelsMayChange && e.inPlace) && PelCopy(windowOf(e.kind, e.address)).pels() != e.pels) {
+      fail(call, "changed pels it must not");
+    }
   }
 }
 
 PelCopy::PelCopy(const kimg_window& w) : window_(w) {
-  for (int32_t y = 0; validWindow(w) && y < w.height; ++y) {
+  const bool valid = (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width > 0 && w.height > 0 &&
+                     w.firstPel != nullptr && w.stride >= w.width;
+  for (int32_t y = 0; valid && y < w.height; ++y) {
     for (int32_t x = 0; x < w.width; ++x) pels_.push_back(pelAt(w, x, y));
   }
 }

@@ -15,132 +15,124 @@ using namespace kipfuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
-  const LeakCheck leaks;
-  {
-    const Hooks hooks(in);
-    const uint8_t form = in.byte() % 6;  // clipped 8, 16, clipped window 8, 16, norm 8, 16
-    const bool sixteen = (form & 1) != 0, windows = form == 2 || form == 3, norm = form >= 4;
-    static constexpr const char* kNames[] = {"kip_affineProjectClipped",       "kip_affineProjectClipped16",
-                                             "kip_affineProjectClippedWindow", "kip_affineProjectClippedWindow16",
-                                             "kip_affineProjectNorm",          "kip_affineProjectNorm16"};
-    const char* name = kNames[form];
-    const uint32_t maxPel = sixteen ? 65535 : 255;
-    Sampling sampling = makeSampling(in, sixteen ? 2 : 1, 160);
-    affineSampleParams& params = sampling.params;
-    const ExactImage& source = *sampling.source;
-    const kimg_window sourceWindow = windows ? makeWindow(in, source) : source.window();
-    const kmath_xformLinear sourceXform = windows && in.oneIn(8) ? in.xform() : source.get()->imageFromClient;
-    capWork(&params, 4, true);
-    uint32_t verdict = 7;
-    const int32_t clipStatus = kip_affineSampleParams_getWillClipWindow(&params, &sourceWindow, &sourceXform, &verdict);
+  const Session session(in, "project_clipped");
+  const uint8_t form = in.byte() % 6;  // clipped 8, 16, clipped window 8, 16, norm 8, 16
+  const bool sixteen = (form & 1) != 0, windows = form == 2 || form == 3, norm = form >= 4;
+  static constexpr const char* kNames[] = {"kip_affineProjectClipped",       "kip_affineProjectClipped16",
+                                           "kip_affineProjectClippedWindow", "kip_affineProjectClippedWindow16",
+                                           "kip_affineProjectNorm",          "kip_affineProjectNorm16"};
+  const char* name = kNames[form];
+  const uint32_t maxPel = sixteen ? 65535 : 255;
+  Sampling sampling = makeSampling(in, sixteen ? 2 : 1, 160);
+  affineSampleParams& params = sampling.params;
+  const ExactImage& source = *sampling.source;
+  const kimg_window sourceWindow = windows ? makeWindow(in, source) : source.window();
+  const kmath_xformLinear sourceXform = windows && in.oneIn(8) ? in.xform() : source.get()->imageFromClient;
+  capWork(&params, 4, true);
+  uint32_t verdict = 7;
+  const int32_t clipStatus = kip_affineSampleParams_getWillClipWindow(&params, &sourceWindow, &sourceXform, &verdict);
 
-    VectorTarget destination(in, source, params.xCount), coverage(in, source, params.xCount);
-    // Unless a destination lies in the source's pels (to be refused), only the window is readable.
-    if (windows && destination.image->storage != source.get()->storage &&
-        coverage.image->storage != source.get()->storage) {
-      sampling.source->confineTo(sourceWindow);
-    }
-    const uint8_t coverageChoice = in.byte() % 16;
-    VectorTarget* coverageArg = coverageChoice == 14 ? nullptr : coverageChoice == 15 ? &destination : &coverage;
-    const uint8_t coverageValue = in.oneIn(16) ? 0 : static_cast<uint8_t>(in.byte() | 1);
-    static constexpr uint32_t kClippedFlags[] = {1, 0, 0xFFFFFFFFu, 1};
-    const uint32_t clipped = kClippedFlags[in.byte() % 4];
+  VectorTarget destination(in, source, params.xCount), coverage(in, source, params.xCount);
+  // Unless a destination lies in the source's pels (to be refused), only the window is readable.
+  if (windows && destination.image->storage != source.get()->storage &&
+      coverage.image->storage != source.get()->storage) {
+    sampling.source->confineTo(sourceWindow);
+  }
+  const uint8_t coverageChoice = in.byte() % 16;
+  VectorTarget* coverageArg = coverageChoice == 14 ? nullptr : coverageChoice == 15 ? &destination : &coverage;
+  const uint8_t coverageValue = in.oneIn(16) ? 0 : static_cast<uint8_t>(in.byte() | 1);
+  static constexpr uint32_t kClippedFlags[] = {1, 0, 0xFFFFFFFFu, 1};
+  const uint32_t clipped = kClippedFlags[in.byte() % 4];
 
-    affineSampleCache* cache = nullptr;
-    checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
-    affineSampleCache** cacheArg = in.flag() ? &cache : nullptr;
-    uint32_t sampleCount = kUnwritten, willClip = kUnwritten, validStart = kUnwritten, validEnd = kUnwritten;
-    uint32_t* sampleCountArg = in.oneIn(16) ? nullptr : &sampleCount;
-    uint32_t* willClipArg = in.oneIn(16) ? nullptr : &willClip;
-    uint32_t* validStartArg = in.oneIn(8) ? nullptr : &validStart;
-    uint32_t* validEndArg = in.oneIn(8) ? nullptr : &validEnd;
-    kmath_xformLinear outXform{};
-    std::memset(&outXform, 0xA5, sizeof outXform);
-    kmath_xformLinear* outXformArg = in.oneIn(24) ? nullptr : &outXform;
+  affineSampleCache* cache = nullptr;
+  checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
+  affineSampleCache** cacheArg = in.flag() ? &cache : nullptr;
+  uint32_t sampleCount = kUnwritten, willClip = kUnwritten, validStart = kUnwritten, validEnd = kUnwritten;
+  uint32_t* sampleCountArg = in.oneIn(16) ? nullptr : &sampleCount;
+  uint32_t* willClipArg = in.oneIn(16) ? nullptr : &willClip;
+  uint32_t* validStartArg = in.oneIn(8) ? nullptr : &validStart;
+  uint32_t* validEndArg = in.oneIn(8) ? nullptr : &validEnd;
+  kmath_xformLinear outXform{};
+  std::memset(&outXform, 0xA5, sizeof outXform);
+  kmath_xformLinear* outXformArg = in.oneIn(24) ? nullptr : &outXform;
 
-    Guard guard, coverageGuard;
-    guard.image(destination.image).window(&destination.window).value(&sampleCount).value(&willClip);
-    guard.value(&validStart).value(&validEnd).value(&outXform);
-    coverageGuard.image(coverage.image).window(&coverage.window);
-    // Image forms write the image's pels, window forms the window's: row 0 of the pel grid only.
-    const auto pels = [&](VectorTarget& target) {
-      kimg_window w = windows ? target.window : kimg_window{};
-      if (!windows) kimg_windowConst_init(&w, target.image);
-      return PelCopy(w);
-    };
-    const PelCopy destinationPels = pels(destination), coveragePels = pels(coverage);
-    kimg_image* coverageImage = coverageArg != nullptr ? coverageArg->image : nullptr;
-    kimg_window* coverageWindow = coverageArg != nullptr ? &coverageArg->window : nullptr;
-    const int32_t status = runCall(in, name, [&] {
-      const kimg_image* s = source.get();
-      switch (form) {
-        case 0: return kip_affineProjectClipped(s, destination.image, coverageImage, &params, cacheArg, coverageValue,
-                                                sampleCountArg, willClipArg);
-        case 1: return kip_affineProjectClipped16(s, destination.image, coverageImage, &params, cacheArg,
-                                                  coverageValue, sampleCountArg, willClipArg);
-        case 2: return kip_affineProjectClippedWindow(&sourceWindow, &sourceXform, &destination.window,
+  Guard guard, coverageGuard;
+  guard.image(destination.image).window(&destination.window).value(&sampleCount).value(&willClip);
+  guard.value(&validStart).value(&validEnd).value(&outXform);
+  coverageGuard.image(coverage.image).window(&coverage.window);
+  // Image forms write the image's pels, window forms the window's: row 0 of the pel grid only.
+  const auto pels = [&](VectorTarget& t) { return PelCopy(windows ? t.window : ExactImage::windowOf(t.image)); };
+  const PelCopy destinationPels = pels(destination), coveragePels = pels(coverage);
+  kimg_image* coverageImage = coverageArg != nullptr ? coverageArg->image : nullptr;
+  kimg_window* coverageWindow = coverageArg != nullptr ? &coverageArg->window : nullptr;
+  const int32_t status = runCall(in, name, [&] {
+    const kimg_image* s = source.get();
+    switch (form) {
+      case 0: return kip_affineProjectClipped(s, destination.image, coverageImage, &params, cacheArg, coverageValue,
+                                              sampleCountArg, willClipArg);
+      case 1: return kip_affineProjectClipped16(s, destination.image, coverageImage, &params, cacheArg,
+                                                coverageValue, sampleCountArg, willClipArg);
+      case 2: return kip_affineProjectClippedWindow(&sourceWindow, &sourceXform, &destination.window,
+                                                    coverageWindow, &params, cacheArg, outXformArg, coverageValue,
+                                                    sampleCountArg, willClipArg);
+      case 3: return kip_affineProjectClippedWindow16(&sourceWindow, &sourceXform, &destination.window,
                                                       coverageWindow, &params, cacheArg, outXformArg, coverageValue,
                                                       sampleCountArg, willClipArg);
-        case 3: return kip_affineProjectClippedWindow16(&sourceWindow, &sourceXform, &destination.window,
-                                                        coverageWindow, &params, cacheArg, outXformArg, coverageValue,
-                                                        sampleCountArg, willClipArg);
-        case 4: return kip_affineProjectNorm(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                             validStartArg, validEndArg);
-        default: return kip_affineProjectNorm16(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                                validStartArg, validEndArg);
-      }
-    });
-    if (status < 0) {
-      guard.expectUnchanged(name);
-      coverageGuard.expectUnchanged(name);
-    } else {
-      destinationPels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
-      coveragePels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
+      case 4: return kip_affineProjectNorm(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
+                                           validStartArg, validEndArg);
+      default: return kip_affineProjectNorm16(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
+                                              validStartArg, validEndArg);
     }
-    if (status >= 0 && !norm) {
-      KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
-      if (verdict == 0) {
-        coverageGuard.expectUnchanged(name);
-        KIPFUZZ_CHECK(sampleCount == static_cast<uint32_t>(params.yCount), name, "an inside sampling's sampleCount");
-      } else {
-        expectDestXform(name, params, 1, windows ? outXform : coverage.image->imageFromClient);
-        uint32_t largest = 0;
-        bool all = true;
-        for (int32_t i = 0; i < params.xCount; ++i) {
-          uint32_t cover = 0, sum = 0;
-          if (!coverage.entry(windows, i, &cover)) {
-            all = false;
-            continue;
-          }
-          largest = std::max(largest, cover);
-          if (params.sampleMode != KIP_SAMPLE_NEAREST || coverageValue == 0 || params.yCount > 65536) continue;
-          const uint32_t samples = cover / coverageValue;
-          KIPFUZZ_CHECK(cover % coverageValue == 0 && samples <= static_cast<uint32_t>(params.yCount), name,
-                        "a nearest coverage entry is not coverageValue times a sample count");
-          KIPFUZZ_CHECK(!destination.entry(windows, i, &sum) || uint64_t{sum} <= uint64_t{samples} * maxPel, name,
-                        "an entry exceeds its inside samples");
-        }
-        KIPFUZZ_CHECK(!all || sampleCount == largest, name, "sampleCount is not the largest coverage entry");
-      }
-    } else if (status >= 0) {
-      const bool range = validStartArg != nullptr && validEndArg != nullptr;
-      KIPFUZZ_CHECK(!range || (validStart <= validEnd && validEnd <= static_cast<uint32_t>(params.xCount)), name,
-                    "range");
-      if (clipped == 0 || verdict != 1) {
-        KIPFUZZ_CHECK(!sampleCountArg || sampleCount == static_cast<uint32_t>(params.yCount), name,
-                      "sampleCount of raw sums");
-      } else if (range) {
-        KIPFUZZ_CHECK(validStart == validEnd ? sampleCount == kUnwritten : !sampleCountArg || sampleCount == 1, name,
-                      "sampleCount of means");
-        for (uint32_t i = validStart; i < validEnd && params.sampleMode <= KIP_SAMPLE_LINEAR2; ++i) {
-          uint32_t mean = 0;
-          KIPFUZZ_CHECK(!destination.entry(false, static_cast<int32_t>(i), &mean) || mean <= maxPel, name,
-                        "a mean larger than any pel");
-        }
-      }
-    }
-    checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
+  });
+  if (status < 0) {
+    guard.expectUnchanged(name);
+    coverageGuard.expectUnchanged(name);
+  } else {
+    destinationPels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
+    coveragePels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
   }
-  leaks.expectNoLeak("project_clipped");
+  if (status >= 0 && !norm) {
+    KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
+    if (verdict == 0) {
+      coverageGuard.expectUnchanged(name);
+      KIPFUZZ_CHECK(sampleCount == static_cast<uint32_t>(params.yCount), name, "an inside sampling's sampleCount");
+    } else {
+      expectDestXform(name, params, 1, windows ? outXform : coverage.image->imageFromClient);
+      uint32_t largest = 0;
+      bool all = true;
+      for (int32_t i = 0; i < params.xCount; ++i) {
+        uint32_t cover = 0, sum = 0;
+        if (!coverage.entry(windows, i, &cover)) {
+          all = false;
+          continue;
+        }
+        largest = std::max(largest, cover);
+        if (params.sampleMode != KIP_SAMPLE_NEAREST || coverageValue == 0 || params.yCount > 65536) continue;
+        const uint32_t samples = cover / coverageValue;
+        KIPFUZZ_CHECK(cover % coverageValue == 0 && samples <= static_cast<uint32_t>(params.yCount), name,
+                      "a nearest coverage entry is not coverageValue times a sample count");
+        KIPFUZZ_CHECK(!destination.entry(windows, i, &sum) || uint64_t{sum} <= uint64_t{samples} * maxPel, name,
+                      "an entry exceeds its inside samples");
+      }
+      KIPFUZZ_CHECK(!all || sampleCount == largest, name, "sampleCount is not the largest coverage entry");
+    }
+  } else if (status >= 0) {
+    const bool range = validStartArg != nullptr && validEndArg != nullptr;
+    KIPFUZZ_CHECK(!range || (validStart <= validEnd && validEnd <= static_cast<uint32_t>(params.xCount)), name,
+                  "range");
+    if (clipped == 0 || verdict != 1) {
+      KIPFUZZ_CHECK(!sampleCountArg || sampleCount == static_cast<uint32_t>(params.yCount), name,
+                    "sampleCount of raw sums");
+    } else if (range) {
+      KIPFUZZ_CHECK(validStart == validEnd ? sampleCount == kUnwritten : !sampleCountArg || sampleCount == 1, name,
+                    "sampleCount of means");
+      for (uint32_t i = validStart; i < validEnd && params.sampleMode <= KIP_SAMPLE_LINEAR2; ++i) {
+        uint32_t mean = 0;
+        KIPFUZZ_CHECK(!destination.entry(false, static_cast<int32_t>(i), &mean) || mean <= maxPel, name,
+                      "a mean larger than any pel");
+      }
+    }
+  }
+  checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   return 0;
 }

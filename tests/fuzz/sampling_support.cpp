@@ -47,9 +47,8 @@ Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize) {
 void capWork(affineSampleParams* p, int32_t pelSize, bool projection) {
   if (p->xCount < 1 || p->yCount < 1) return;
   const int64_t samples = int64_t{p->xCount} * p->yCount;
-  if (samples <= kSampleBudget || static_cast<uint64_t>(projection ? p->xCount : samples) * pelSize > kAllocationLimit) {
-    return;
-  }
+  const uint64_t stored = static_cast<uint64_t>(projection ? p->xCount : samples) * pelSize;
+  if (samples <= kSampleBudget || stored > kAllocationLimit) return;
   p->yCount = static_cast<int32_t>(std::max<int64_t>(1, kSampleBudget / p->xCount));
 }
 

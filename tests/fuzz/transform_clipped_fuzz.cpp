@@ -12,7 +12,9 @@ namespace {
 
 // The attention handler answers a failure from the given check on (0: never).
 int32_t attentionCalls = 0, attentionFailAt = 0;
-int32_t fuzzAttention(void*) { return attentionFailAt != 0 && ++attentionCalls >= attentionFailAt ? KIP_ERR_JOB_FAILED : 0; }
+int32_t fuzzAttention(void*) {
+  return attentionFailAt != 0 && ++attentionCalls >= attentionFailAt ? KIP_ERR_JOB_FAILED : 0;
+}
 
 int32_t callClipped(bool sixteen, const kimg_image* source, kimg_image* destination, kimg_image* mask,
                     const affineSampleParams* params, affineSampleCache** cache, uint32_t* willClip) {
@@ -33,98 +35,88 @@ bool gridPel(const kimg_window& w, int64_t x, int64_t y, uint32_t* value) {
   return true;
 }
 
-kimg_window windowOf(const kimg_image* image) {
-  kimg_window w{};
-  kimg_windowConst_init(&w, image);
-  return w;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
-  const LeakCheck leaks;
-  {
-    const Hooks hooks(in);
-    const bool sixteen = in.flag();
-    const int32_t pelSize = sixteen ? 2 : 1;
-    const char* name = sixteen ? "kip_affineTransformClipped16" : "kip_affineTransformClipped";
-    Sampling sampling = makeSampling(in, pelSize, 120);
-    affineSampleParams& params = sampling.params;
-    capWork(&params, pelSize, false);
-    const ExactImage& source = *sampling.source;
-    const bool fits = params.xCount >= 1 && params.yCount >= 1 && params.xCount <= 300 && params.yCount <= 300;
-    Target destination(in, "uuuseiii", source, pelSize, 300, fits ? params.xCount : 0, params.yCount);
-    const uint8_t maskChoice = in.byte() % 8;
-    Target mask(in, "uuuseiii", source, 1, 300, fits ? params.xCount : 0, params.yCount);
-    kimg_image* maskArg = maskChoice == 7 ? nullptr : maskChoice == 6 ? destination.image : mask.image;
+  const Session session(in, "transform_clipped");
+  const bool sixteen = in.flag();
+  const int32_t pelSize = sixteen ? 2 : 1;
+  const char* name = sixteen ? "kip_affineTransformClipped16" : "kip_affineTransformClipped";
+  Sampling sampling = makeSampling(in, pelSize, 120);
+  affineSampleParams& params = sampling.params;
+  capWork(&params, pelSize, false);
+  const ExactImage& source = *sampling.source;
+  const bool fits = params.xCount >= 1 && params.yCount >= 1 && params.xCount <= 300 && params.yCount <= 300;
+  Target destination(in, "uuuseiii", source, pelSize, 300, fits ? params.xCount : 0, params.yCount);
+  const uint8_t maskChoice = in.byte() % 8;
+  Target mask(in, "uuuseiii", source, 1, 300, fits ? params.xCount : 0, params.yCount);
+  kimg_image* maskArg = maskChoice == 7 ? nullptr : maskChoice == 6 ? destination.image : mask.image;
 
-    affineSampleCache* cache = nullptr;
-    checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
-    affineSampleCache** cacheArg = in.flag() ? &cache : nullptr;
-    uint32_t willClip = kUnwritten;
-    uint32_t* willClipArg = in.oneIn(24) ? nullptr : &willClip;
-    attentionCalls = 0;
-    attentionFailAt = in.oneIn(8) ? in.range(1, 2) : 0;
-    ksys_attention_setHandler(in.flag() ? &fuzzAttention : nullptr, nullptr);
+  affineSampleCache* cache = nullptr;
+  checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
+  affineSampleCache** cacheArg = in.flag() ? &cache : nullptr;
+  uint32_t willClip = kUnwritten;
+  uint32_t* willClipArg = in.oneIn(24) ? nullptr : &willClip;
+  attentionCalls = 0;
+  attentionFailAt = in.oneIn(8) ? in.range(1, 2) : 0;
+  ksys_attention_setHandler(in.flag() ? &fuzzAttention : nullptr, nullptr);
 
-    uint32_t verdict = kUnwritten;
-    const int32_t clipStatus = kip_affineSampleParams_getWillClip(&params, source.get(), &verdict);
-    Guard maskGuard, destinationGuard;
-    maskGuard.image(mask.image, inPlace(mask.image, params));
-    destinationGuard.image(destination.image, inPlace(destination.image, params));
-    const int32_t status = runCall(in, name, [&] {
-      return callClipped(sixteen, source.get(), destination.image, maskArg, &params, cacheArg, willClipArg);
-    });
-    ksys_attention_setHandler(nullptr, nullptr);
+  uint32_t verdict = kUnwritten;
+  const int32_t clipStatus = kip_affineSampleParams_getWillClip(&params, source.get(), &verdict);
+  Guard maskGuard, destinationGuard;
+  maskGuard.image(mask.image, inPlace(mask.image, params));
+  destinationGuard.image(destination.image, inPlace(destination.image, params));
+  const int32_t status = runCall(in, name, [&] {
+    return callClipped(sixteen, source.get(), destination.image, maskArg, &params, cacheArg, willClipArg);
+  });
+  ksys_attention_setHandler(nullptr, nullptr);
 
-    if (status < 0) {
-      KIPFUZZ_CHECK(willClip == kUnwritten, name, "wrote willClip on failure");
-      maskGuard.check(name, status);
-      if (status != KIP_ERR_TRANSFORM_NO_OVERLAP) destinationGuard.check(name, status);
-      kimg_window d{};
-      if (status == KIP_ERR_TRANSFORM_NO_OVERLAP && kimg_windowConst_init(&d, destination.image) < 0) {
-        fail(name, "no overlap, but no destination");
-      }
-      for (int32_t y = 0; y < d.height; ++y) {
-        for (int32_t x = 0; x < d.width; ++x) {
-          const int64_t gx = int64_t{d.xOrigin} + x, gy = int64_t{d.yOrigin} + y;
-          if (gx >= 0 && gy >= 0 && gx < params.xCount && gy < params.yCount && pelAt(d, x, y) != 0) {
-            fail(name, "no overlap, but a pel is not 0");
-          }
+  if (status < 0) {
+    KIPFUZZ_CHECK(willClip == kUnwritten, name, "wrote willClip on failure");
+    maskGuard.check(name, status);
+    if (status != KIP_ERR_TRANSFORM_NO_OVERLAP) destinationGuard.check(name, status);
+    kimg_window d{};
+    if (status == KIP_ERR_TRANSFORM_NO_OVERLAP && kimg_windowConst_init(&d, destination.image) < 0) {
+      fail(name, "no overlap, but no destination");
+    }
+    for (int32_t y = 0; y < d.height; ++y) {
+      for (int32_t x = 0; x < d.width; ++x) {
+        const int64_t gx = int64_t{d.xOrigin} + x, gy = int64_t{d.yOrigin} + y;
+        if (gx >= 0 && gy >= 0 && gx < params.xCount && gy < params.yCount && pelAt(d, x, y) != 0) {
+          fail(name, "no overlap, but a pel is not 0");
         }
-      }
-    } else {
-      KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
-      KIPFUZZ_CHECK(destination.image->storage != nullptr && destination.image->pelSize == pelSize, name,
-                    "destination not bound to the function's pels");
-      expectDestXform(name, params, 0, destination.image->imageFromClient);
-      if (willClip == 0 || maskArg != mask.image) {
-        maskGuard.expectUnchanged(name);
-      } else {
-        KIPFUZZ_CHECK(mask.image->storage != nullptr && mask.image->pelSize == 1, name, "mask not 8-bit");
-        expectDestXform(name, params, 0, mask.image->imageFromClient);
-        const kimg_window d = windowOf(destination.image), m = windowOf(mask.image);
-        for (int32_t y = 0; !sixteen && params.sampleMode <= KIP_SAMPLE_BILINEAR && y < params.yCount; ++y) {
-          for (int32_t x = 0; x < params.xCount; ++x) {
-            uint32_t pel = 0, cover = 0;
-            if (gridPel(d, x, y, &pel) && gridPel(m, x, y, &cover) && pel > cover) {
-              fail(name, "a destination pel exceeds its mask pel");
-            }
-          }
-        }
-      }
-      const kimg_image& d = *destination.image;
-      if (d.xOrigin == 0 && d.yOrigin == 0 && d.width >= params.xCount && d.height >= params.yCount) {
-        ExactImage again;
-        uint32_t clipsAgain = kUnwritten;
-        const int32_t second = callClipped(sixteen, source.get(), again.get(), nullptr, &params, nullptr, &clipsAgain);
-        KIPFUZZ_CHECK(second >= 0 && clipsAgain == willClip, name, "a repeated call differs");
-        KIPFUZZ_CHECK(samePels(again.get(), &d, params.xCount, params.yCount), name, "pels differ without the cache");
       }
     }
-    checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
+  } else {
+    KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
+    KIPFUZZ_CHECK(destination.image->storage != nullptr && destination.image->pelSize == pelSize, name,
+                  "destination not bound to the function's pels");
+    expectDestXform(name, params, 0, destination.image->imageFromClient);
+    if (willClip == 0 || maskArg != mask.image) {
+      maskGuard.expectUnchanged(name);
+    } else {
+      KIPFUZZ_CHECK(mask.image->storage != nullptr && mask.image->pelSize == 1, name, "mask not 8-bit");
+      expectDestXform(name, params, 0, mask.image->imageFromClient);
+      const kimg_window d = ExactImage::windowOf(destination.image), m = ExactImage::windowOf(mask.image);
+      for (int32_t y = 0; !sixteen && params.sampleMode <= KIP_SAMPLE_BILINEAR && y < params.yCount; ++y) {
+        for (int32_t x = 0; x < params.xCount; ++x) {
+          uint32_t pel = 0, cover = 0;
+          if (gridPel(d, x, y, &pel) && gridPel(m, x, y, &cover) && pel > cover) {
+            fail(name, "a destination pel exceeds its mask pel");
+          }
+        }
+      }
+    }
+    const kimg_image& d = *destination.image;
+    if (d.xOrigin == 0 && d.yOrigin == 0 && d.width >= params.xCount && d.height >= params.yCount) {
+      ExactImage again;
+      uint32_t clipsAgain = kUnwritten;
+      const int32_t second = callClipped(sixteen, source.get(), again.get(), nullptr, &params, nullptr, &clipsAgain);
+      KIPFUZZ_CHECK(second >= 0 && clipsAgain == willClip, name, "a repeated call differs");
+      KIPFUZZ_CHECK(samePels(again.get(), &d, params.xCount, params.yCount), name, "pels differ without the cache");
+    }
   }
-  leaks.expectNoLeak("transform_clipped");
+  checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   return 0;
 }

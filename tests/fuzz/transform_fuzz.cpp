@@ -43,62 +43,58 @@ void checkValues(const char* name, const kimg_image& source, const kimg_image& d
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
-  const LeakCheck leaks;
-  {
-    const Hooks hooks(in);
-    const int form = in.byte() % 3;
-    const int32_t pelSize = form == 1 ? 2 : 1;
-    static constexpr const char* kNames[] = {"kip_affineTransform", "kip_affineTransform16", "kip_affine8"};
-    const char* name = kNames[form];
-    Sampling sampling = makeSampling(in, pelSize, 200);
-    affineSampleParams& params = sampling.params;
-    capWork(&params, pelSize, false);
-    const ExactImage& source = *sampling.source;
-    Target target(in, "uusiii", source, pelSize, 300);
-    kimg_image* destination = target.image;
+  const Session session(in, "transform");
+  const int form = in.byte() % 3;
+  const int32_t pelSize = form == 1 ? 2 : 1;
+  static constexpr const char* kNames[] = {"kip_affineTransform", "kip_affineTransform16", "kip_affine8"};
+  const char* name = kNames[form];
+  Sampling sampling = makeSampling(in, pelSize, 200);
+  affineSampleParams& params = sampling.params;
+  capWork(&params, pelSize, false);
+  const ExactImage& source = *sampling.source;
+  Target target(in, "uusiii", source, pelSize, 300);
+  kimg_image* destination = target.image;
 
-    affineSampleCache* cache = nullptr;
-    affineSampleCache* nullHandle = nullptr;
-    checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
-    const uint8_t cacheChoice = in.byte() % 8;
-    affineSampleCache** cacheArg = form == 2 || cacheChoice < 4 ? nullptr : cacheChoice == 7 ? &nullHandle : &cache;
-    const bool nullSource = in.oneIn(32), nullParams = in.oneIn(32), nullDestination = in.oneIn(32);
+  affineSampleCache* cache = nullptr;
+  affineSampleCache* nullHandle = nullptr;
+  checkStatus("kip_affineSampleCache_construct", kip_affineSampleCache_construct(&cache));
+  const uint8_t cacheChoice = in.byte() % 8;
+  affineSampleCache** cacheArg = form == 2 || cacheChoice < 4 ? nullptr : cacheChoice == 7 ? &nullHandle : &cache;
+  const bool nullSource = in.oneIn(32), nullParams = in.oneIn(32), nullDestination = in.oneIn(32);
 
-    const bool wasBound = destination->storage != nullptr;
-    // Sampling may begin in place and then fail for memory: pels written, record as it was.
-    const bool inPlace = wasBound && destination->xOrigin == 0 && destination->yOrigin == 0 &&
-                         destination->width >= params.xCount && destination->height >= params.yCount;
-    Guard guard;
-    guard.image(destination, inPlace);
-    kimg_window before{};
-    if (wasBound) kimg_window_init(&before, destination);
-    const PelCopy pelsBefore(before);
-    const int32_t status = runCall(
-        in, name,
-        [&] {
-          return callTransform(form, nullSource ? nullptr : source.get(), nullDestination ? nullptr : destination,
-                               nullParams ? nullptr : &params, cacheArg);
-        },
-        &guard);
-    if (status >= 0) {
-      KIPFUZZ_CHECK(params.xCount >= 1 && params.yCount >= 1, name, "accepted counts below 1");
-      KIPFUZZ_CHECK(destination->storage != nullptr && destination->pelSize == pelSize, name, "destination pel size");
-      KIPFUZZ_CHECK(wasBound || (destination->width == params.xCount && destination->height == params.yCount &&
-                                 destination->xOrigin == 0 && destination->yOrigin == 0),
-                    name, "a new destination is not xCount x yCount at (0, 0)");
-      expectDestXform(name, params, 0, destination->imageFromClient);
-      uint32_t code = KIP_ALIGNMENT_GENERAL;
-      kip_affine_imageAlignment_compute(&params, &source.get()->imageFromClient, &code, nullptr);
-      checkValues(name, *source.get(), *destination, params, code != KIP_ALIGNMENT_GENERAL);
-      pelsBefore.expectOnlyWritten(name, 0, 0, params.xCount, params.yCount);
-      ExactImage again;
-      KIPFUZZ_CHECK(callTransform(form, source.get(), again.get(), &params, nullptr) >= 0, name, "a repeat failed");
-      KIPFUZZ_CHECK((wasBound && !inPlace) || samePels(again.get(), destination, params.xCount, params.yCount), name,
-                    "pels differ from a run without the cache");
-    }
-    checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
-    KIPFUZZ_CHECK(cache == nullptr, "kip_affineSampleCache_destruct", "handle not cleared");
+  const bool wasBound = destination->storage != nullptr;
+  // Sampling may begin in place and then fail for memory: pels written, record as it was.
+  const bool inPlace = wasBound && destination->xOrigin == 0 && destination->yOrigin == 0 &&
+                       destination->width >= params.xCount && destination->height >= params.yCount;
+  Guard guard;
+  guard.image(destination, inPlace);
+  kimg_window before{};
+  if (wasBound) kimg_window_init(&before, destination);
+  const PelCopy pelsBefore(before);
+  const int32_t status = runCall(
+      in, name,
+      [&] {
+        return callTransform(form, nullSource ? nullptr : source.get(), nullDestination ? nullptr : destination,
+                             nullParams ? nullptr : &params, cacheArg);
+      },
+      guard);
+  if (status >= 0) {
+    KIPFUZZ_CHECK(params.xCount >= 1 && params.yCount >= 1, name, "accepted counts below 1");
+    KIPFUZZ_CHECK(destination->storage != nullptr && destination->pelSize == pelSize, name, "destination pel size");
+    KIPFUZZ_CHECK(wasBound || (destination->width == params.xCount && destination->height == params.yCount &&
+                               destination->xOrigin == 0 && destination->yOrigin == 0),
+                  name, "a new destination is not xCount x yCount at (0, 0)");
+    expectDestXform(name, params, 0, destination->imageFromClient);
+    uint32_t code = KIP_ALIGNMENT_GENERAL;
+    kip_affine_imageAlignment_compute(&params, &source.get()->imageFromClient, &code, nullptr);
+    checkValues(name, *source.get(), *destination, params, code != KIP_ALIGNMENT_GENERAL);
+    pelsBefore.expectOnlyWritten(name, 0, 0, params.xCount, params.yCount);
+    ExactImage again;
+    KIPFUZZ_CHECK(callTransform(form, source.get(), again.get(), &params, nullptr) >= 0, name, "a repeat failed");
+    KIPFUZZ_CHECK((wasBound && !inPlace) || samePels(again.get(), destination, params.xCount, params.yCount), name,
+                  "pels differ from a run without the cache");
   }
-  leaks.expectNoLeak("transform");
+  checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
+  KIPFUZZ_CHECK(cache == nullptr, "kip_affineSampleCache_destruct", "handle not cleared");
   return 0;
 }
