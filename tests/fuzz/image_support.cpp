@@ -197,7 +197,9 @@ Guard& Guard::add(const void* address, size_t size, int kind, bool inPlace) {
 
 void Guard::expectUnchanged(const char* call, bool pelsMayChange) const {
   for (const Entry& e : entries_) {
-    if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) fail(call, "changed a record it must not");
+    if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) {
+      fail(call, e.kind == 0 ? "wrote an out-parameter it must not" : "changed a record it must not");
+    }
     if (!(pelsMayChange && e.inPlace) && PelCopy(windowOf(e.kind, e.address)).pels() != e.pels) {
       fail(call, "changed pels it must not");
     }
