@@ -65,35 +65,31 @@ kimg_window ExactImage::windowOf(const kimg_image* image) {
 }
 
 std::unique_ptr<ExactImage> makeImage(Input& in, int32_t pelSize, int32_t maxSize) {
-  std::unique_ptr<ExactImage> image;
-  if (in.oneIn(16)) {
-    image = std::make_unique<ExactImage>();
-  } else {
-    if (pelSize == 0) {
-      static constexpr int32_t kSizes[] = {1, 2, 4, 1, 2, 3, 0};
-      pelSize = kSizes[in.byte() % std::size(kSizes)];
-    } else if (in.oneIn(32)) {
-      pelSize = pelSize == 1 ? 2 : 1;  // the wrong pel size for the function
-    }
-    int32_t width = in.extent(maxSize);
-    int32_t height = in.extent(maxSize);
-    int32_t stride = in.stride(width);
-    if (in.oneIn(32)) {
-      // Taller than 16.16 positions serve, thin enough to stay cheap.
-      width = in.range(0, 2);
-      height = in.range(32767, 33000);
-      stride = width;
-    }
-    if (stride >= 32768) height = in.range(0, 2);
-    image = std::make_unique<ExactImage>(pelSize, width, height, stride, in.u32());
-    if (image->bound()) {
-      image->get()->xOrigin = in.origin();
-      image->get()->yOrigin = in.origin();
-      if (in.oneIn(4)) {
-        const kmath_xformLinear xform = in.xform();
-        checkStatus("kimg_image_setLinearImageFromClientXform",
-                    kimg_image_setLinearImageFromClientXform(image->get(), &xform));
-      }
+  if (in.oneIn(16)) return std::make_unique<ExactImage>();
+  static constexpr int32_t kSizes[] = {1, 2, 4, 1, 2, 3, 0};
+  if (pelSize == 0) {
+    pelSize = kSizes[in.byte() % std::size(kSizes)];
+  } else if (in.oneIn(32)) {
+    pelSize = pelSize == 1 ? 2 : 1;  // the wrong pel size for the function
+  }
+  int32_t width = in.extent(maxSize);
+  int32_t height = in.extent(maxSize);
+  int32_t stride = in.stride(width);
+  if (in.oneIn(32)) {
+    // Taller than 16.16 positions serve, thin enough to stay cheap.
+    width = in.range(0, 2);
+    height = in.range(32767, 33000);
+    stride = width;
+  }
+  if (stride >= 32768) height = in.range(0, 2);
+  auto image = std::make_unique<ExactImage>(pelSize, width, height, stride, in.u32());
+  if (image->bound()) {
+    image->get()->xOrigin = in.origin();
+    image->get()->yOrigin = in.origin();
+    if (in.oneIn(4)) {
+      const kmath_xformLinear xform = in.xform();
+      checkStatus("kimg_image_setLinearImageFromClientXform",
+                  kimg_image_setLinearImageFromClientXform(image->get(), &xform));
     }
   }
   return image;
