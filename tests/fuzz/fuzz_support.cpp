@@ -1,5 +1,5 @@
-// The shared checks of the fuzz targets: failures, traces, statuses, the application hooks the
-// input chooses, allocation faults and the live-block count.
+// Failures, traces, statuses, the application hooks the input chooses, allocation faults and the
+// live-block count.
 #include "fuzz_support.hpp"
 
 #include "platform/cpuinfo.hpp"
@@ -30,26 +30,6 @@ void trace(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-void traceParams(const affineSampleParams& p) {
-  const kmath_shapeAffineRect& r = p.affineRect;
-  trace("params: rect %.17g %.17g %.17g %.17g %.17g %.17g, mode %u, counts %d x %d", r.tx, r.ty, r.e0, r.e1, r.e2,
-        r.e3, p.sampleMode, p.xCount, p.yCount);
-}
-
-void traceImage(const char* what, const kimg_image* i) {
-  if (i == nullptr) return trace("%s: null", what);
-  const kmath_xformLinear& m = i->imageFromClient;
-  trace("%s: %s %d x %d, stride %d, pel size %d, origin (%d, %d), transform %g %g %g %g %g %g", what,
-        i->storage != nullptr ? "bound" : "unbound", i->width, i->height, i->stride, i->pelSize, i->xOrigin,
-        i->yOrigin, m.tx, m.ty, m.e0, m.e1, m.e2, m.e3);
-}
-
-void traceWindow(const char* what, const kimg_window* w) {
-  if (w == nullptr) return trace("%s: null", what);
-  trace("%s: window %d x %d at (%d, %d), stride %d, pel size %d, first pel %p", what, w->width, w->height, w->xOrigin,
-        w->yOrigin, w->stride, w->pelSize, w->firstPel);
-}
-
 void checkStatus(const char* call, int32_t status) {
   if (status >= 0) return;
   if ((static_cast<uint32_t>(status) & 0xFFE0u) == 0x600u) fail(call, "declined status escaped", status);
@@ -63,6 +43,7 @@ constexpr const char* kHookNames[] = {"kip_affineProcess", "kip_affineProcess16"
                                       "kf_projection_horizontal8_core",
                                       "kip_affineTransformTileBilinearAccurate16Portable"};
 uint32_t forbiddenMask = 0;
+bool faultArmed = false;
 
 int32_t fuzzHook(const char* name) {
   if (name == nullptr) fail("optimization hook", "asked with a null name");
@@ -74,27 +55,24 @@ int32_t fuzzHook(const char* name) {
 
 }  // namespace
 
-Hooks::Hooks(Input& in) {
+Session::Session(Input& in, const char* target) : target_(target) {
+  static const int32_t setup = kip_affineTransform_setup();  // its lasting cubic table is no leak
+  checkStatus("kip_affineTransform_setup", setup);
+  liveBefore_ = ksys_memory_testLiveBlocks();
   const uint8_t choice = in.byte();
   forbiddenMask = in.byte();
   kprt_isOptimizationInhibitedFP = choice % 4 == 0 ? nullptr : &fuzzHook;
-  if (choice & 0x10) {
-    // A processor without a SIMD target: the optimized cores decline.
-    const ksys_cpuinfo none{2, 0, 0};
-    ksys_cpuinfo_testOverride(&none, 0);
-  }
+  const ksys_cpuinfo none{2, 0, 0};  // a processor without a SIMD target: the optimized cores decline
+  if (choice & 0x10) ksys_cpuinfo_testOverride(&none, 0);
   ksys_memory_testLimitBytes(kAllocationLimit);
 }
 
-Hooks::~Hooks() {
+Session::~Session() {
   kprt_isOptimizationInhibitedFP = nullptr;
   ksys_cpuinfo_testOverride(nullptr, 0);
   ksys_memory_testLimitBytes(0);
   ksys_memory_testFailAt(0);
-}
-
-namespace {
-bool faultArmed = false;
+  if (ksys_memory_testLiveBlocks() != liveBefore_) fail(target_, "kip blocks left live after the input");
 }
 
 void armAllocationFault(Input& in) {
@@ -104,15 +82,5 @@ void armAllocationFault(Input& in) {
 }
 void disarmAllocationFault() { ksys_memory_testFailAt(0); }
 bool lastCallHadFault() { return faultArmed; }
-
-LeakCheck::LeakCheck() {
-  static const int32_t setup = kip_affineTransform_setup();
-  checkStatus("kip_affineTransform_setup", setup);
-  liveBefore_ = ksys_memory_testLiveBlocks();
-}
-
-void LeakCheck::expectNoLeak(const char* target) const {
-  if (ksys_memory_testLiveBlocks() != liveBefore_) fail(target, "kip blocks left live after the input");
-}
 
 }  // namespace kipfuzz

@@ -1,6 +1,7 @@
-// Images over exact heap blocks (row gaps and, on request, everything outside a window made
-// unreadable under AddressSanitizer), fuzzed images and windows, and snapshots of records and pels.
+// Images over exact heap blocks, fuzzed images, windows and destinations, guards and pel copies.
 #include "fuzz_support.hpp"
+
+#include <sanitizer/asan_interface.h>  // no-op poisoning without AddressSanitizer
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,68 +9,41 @@
 #include <iterator>
 #include <random>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KIPFUZZ_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KIPFUZZ_ASAN 1
-#endif
-#endif
-#ifdef KIPFUZZ_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace kipfuzz {
 
 ExactImage::ExactImage() { kimg_image_constructUnbound(&image_); }
 
 ExactImage::ExactImage(int32_t pelSize, int32_t width, int32_t height, int32_t stride, uint32_t seed, bool poison) {
   kimg_image_constructUnbound(&image_);
-  if (width < 0 || height < 0 || stride < width || (pelSize != 1 && pelSize != 2 && pelSize != 4)) {
-    // Let the library refuse it; nothing to allocate.
-    if (kimg_image_bindExternal(&image_, nullptr, pelSize, width, height, stride) >= 0) {
-      fail("kimg_image_bindExternal", "accepted a bad layout");
-    }
-    return;
-  }
-  const size_t pels = width == 0 || height == 0 ? 0 : static_cast<size_t>(stride) * (height - 1) + width;
-  bytes_ = pels * pelSize;
-  if (bytes_ > 0) {
-    block_ = static_cast<unsigned char*>(std::malloc(bytes_));
-    std::mt19937 random(seed);
-    for (size_t i = 0; i < bytes_; i += 4) {
-      const uint32_t r = static_cast<uint32_t>(random());
-      std::memcpy(block_ + i, &r, bytes_ - i < 4 ? bytes_ - i : 4);
-    }
+  const bool good = width >= 0 && height >= 0 && stride >= width && (pelSize == 1 || pelSize == 2 || pelSize == 4);
+  bytes_ = good && width > 0 && height > 0 ? (static_cast<size_t>(stride) * (height - 1) + width) * pelSize : 0;
+  block_ = bytes_ > 0 ? static_cast<unsigned char*>(std::malloc(bytes_)) : nullptr;
+  std::mt19937 random(seed);
+  for (size_t i = 0; i < bytes_; i += 4) {
+    const uint32_t r = static_cast<uint32_t>(random());
+    std::memcpy(block_ + i, &r, bytes_ - i < 4 ? bytes_ - i : 4);
   }
   const int32_t status = kimg_image_bindExternal(&image_, block_, pelSize, width, height, stride);
   checkStatus("kimg_image_bindExternal", status);
+  if (!good && status >= 0) fail("kimg_image_bindExternal", "accepted a bad layout");
   if (status < 0) {
     std::free(block_);
     block_ = nullptr;
     bytes_ = 0;
-    return;
   }
-  rowBytes_ = static_cast<size_t>(width) * pelSize;
-  strideBytes_ = static_cast<size_t>(stride) * pelSize;
-  rows_ = height;
-  if (poison) {
-    poisonGaps(true);
-  } else {
-    strideBytes_ = rowBytes_;  // nothing to unpoison later
+  const size_t row = static_cast<size_t>(width) * pelSize, gap = static_cast<size_t>(stride - width) * pelSize;
+  for (int32_t y = 0; block_ != nullptr && poison && gap != 0 && y + 1 < height; ++y) {
+    ASAN_POISON_MEMORY_REGION(block_ + y * (row + gap) + row, gap);
   }
 }
 
 ExactImage::~ExactImage() {
   kimg_image_destruct(&image_);
-#ifdef KIPFUZZ_ASAN
   if (block_ != nullptr) ASAN_UNPOISON_MEMORY_REGION(block_, bytes_);
-#endif
   std::free(block_);
 }
 
 void ExactImage::confineTo(const kimg_window& window) {
-#ifdef KIPFUZZ_ASAN
   if (block_ == nullptr || window.pelSize != image_.pelSize || window.width <= 0 || window.height <= 0 ||
       window.stride != image_.stride) {
     return;
@@ -82,63 +56,40 @@ void ExactImage::confineTo(const kimg_window& window) {
   if (offset + strideBytes * (window.height - 1) + rowBytes > bytes_) return;
   ASAN_POISON_MEMORY_REGION(block_, bytes_);
   for (int32_t y = 0; y < window.height; ++y) ASAN_UNPOISON_MEMORY_REGION(first + y * strideBytes, rowBytes);
-#else
-  (void)window;
-#endif
 }
 
-void ExactImage::poisonGaps(bool poison) {
-#ifdef KIPFUZZ_ASAN
-  if (block_ == nullptr || strideBytes_ == rowBytes_) return;
-  for (int32_t y = 0; y + 1 < rows_; ++y) {
-    unsigned char* gap = block_ + y * strideBytes_ + rowBytes_;
-    if (poison) {
-      ASAN_POISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
-    } else {
-      ASAN_UNPOISON_MEMORY_REGION(gap, strideBytes_ - rowBytes_);
-    }
-  }
-#else
-  (void)poison;
-#endif
-}
-
-kimg_window ExactImage::window() const {
+kimg_window ExactImage::windowOf(const kimg_image* image) {
   kimg_window window{};
-  kimg_windowConst_init(&window, &image_);
+  kimg_windowConst_init(&window, image);
   return window;
 }
 
 std::unique_ptr<ExactImage> makeImage(Input& in, int32_t pelSize, int32_t maxSize) {
-  std::unique_ptr<ExactImage> image;
-  if (in.oneIn(16)) {
-    image = std::make_unique<ExactImage>();
-  } else {
-    if (pelSize == 0) {
-      static constexpr int32_t kSizes[] = {1, 2, 4, 1, 2, 3, 0};
-      pelSize = kSizes[in.byte() % std::size(kSizes)];
-    } else if (in.oneIn(32)) {
-      pelSize = pelSize == 1 ? 2 : 1;  // the wrong pel size for the function
-    }
-    int32_t width = in.extent(maxSize);
-    int32_t height = in.extent(maxSize);
-    int32_t stride = in.stride(width);
-    if (in.oneIn(32)) {
-      // Taller than 16.16 positions serve, thin enough to stay cheap.
-      width = in.range(0, 2);
-      height = in.range(32767, 33000);
-      stride = width;
-    }
-    if (stride >= 32768) height = in.range(0, 2);
-    image = std::make_unique<ExactImage>(pelSize, width, height, stride, in.u32());
-    if (image->bound()) {
-      image->get()->xOrigin = in.origin();
-      image->get()->yOrigin = in.origin();
-      if (in.oneIn(4)) {
-        const kmath_xformLinear xform = in.xform();
-        checkStatus("kimg_image_setLinearImageFromClientXform",
-                    kimg_image_setLinearImageFromClientXform(image->get(), &xform));
-      }
+  if (in.oneIn(16)) return std::make_unique<ExactImage>();
+  static constexpr int32_t kSizes[] = {1, 2, 4, 1, 2, 3, 0};
+  if (pelSize == 0) {
+    pelSize = kSizes[in.byte() % std::size(kSizes)];
+  } else if (in.oneIn(32)) {
+    pelSize = pelSize == 1 ? 2 : 1;  // the wrong pel size for the function
+  }
+  int32_t width = in.extent(maxSize);
+  int32_t height = in.extent(maxSize);
+  int32_t stride = in.stride(width);
+  if (in.oneIn(32)) {
+    // Taller than 16.16 positions serve, thin enough to stay cheap.
+    width = in.range(0, 2);
+    height = in.range(32767, 33000);
+    stride = width;
+  }
+  if (stride >= 32768) height = in.range(0, 2);
+  auto image = std::make_unique<ExactImage>(pelSize, width, height, stride, in.u32());
+  if (image->bound()) {
+    image->get()->xOrigin = in.origin();
+    image->get()->yOrigin = in.origin();
+    if (in.oneIn(4)) {
+      const kmath_xformLinear xform = in.xform();
+      checkStatus("kimg_image_setLinearImageFromClientXform",
+                  kimg_image_setLinearImageFromClientXform(image->get(), &xform));
     }
   }
   return image;
@@ -178,55 +129,96 @@ kimg_window makeWindow(Input& in, const ExactImage& image) {
   return window;
 }
 
-namespace {
-
-void copyPels(const kimg_window& window, std::vector<unsigned char>* out) {
-  if (window.pelSize != 1 && window.pelSize != 2 && window.pelSize != 4) return;
-  if (window.width <= 0 || window.height <= 0 || window.firstPel == nullptr || window.stride < window.width) return;
-  const size_t rowBytes = static_cast<size_t>(window.width) * window.pelSize;
-  for (int32_t y = 0; y < window.height; ++y) {
-    const auto* row = static_cast<const unsigned char*>(window.firstPel) +
-                      static_cast<ptrdiff_t>(y) * window.stride * window.pelSize;
-    out->insert(out->end(), row, row + rowBytes);
+Target::Target(Input& in, const char* menu, const ExactImage& source, int32_t pelSize, int32_t maxSize,
+               int32_t exactWidth, int32_t exactHeight) {
+  kimg_image_constructUnbound(&shared);
+  kind = menu[in.byte() % std::strlen(menu)];
+  if (kind == 'e' && (exactWidth < 1 || exactHeight < 1)) kind = 'i';
+  switch (kind) {
+    case 'u': owned = std::make_unique<ExactImage>(); break;
+    case 's': kimg_image_assign(&shared, source.get()); break;
+    case 'e': owned = std::make_unique<ExactImage>(pelSize, exactWidth, exactHeight, exactWidth, in.u32()); break;
+    default:
+      owned = makeImage(in, pelSize, maxSize);
+      if (owned->bound() && in.flag()) owned->get()->xOrigin = owned->get()->yOrigin = 0;
   }
+  image = owned ? owned->get() : &shared;
 }
 
-kimg_window windowOfImageRecord(const kimg_image& image) {
-  kimg_window window{};
-  if (image.storage == nullptr) return window;
-  window.width = image.width;
-  window.height = image.height;
-  window.stride = image.stride;
-  window.firstPel = image.firstPel;
-  window.pelSize = image.pelSize;
-  return window;
+VectorTarget::VectorTarget(Input& in, const ExactImage& source, int32_t xCount)
+    : Target(in, "uuseiiii", source, 4, 320, xCount <= 400 ? xCount : 0) {
+  if (kind == 'i' && owned->bound() && in.flag()) owned->get()->xOrigin = -in.range(1, 8);
+  window = owned ? makeWindow(in, *owned) : ExactImage::windowOf(&shared);
+}
+
+namespace {
+
+bool entryOf(const kimg_window& window, int32_t i, uint32_t* value) {
+  if (window.pelSize != 4 || window.firstPel == nullptr) return false;
+  const int64_t x = int64_t{i} - window.xOrigin, y = -int64_t{window.yOrigin};
+  if (x < 0 || y < 0 || x >= window.width || y >= window.height) return false;
+  *value = pelAt(window, static_cast<int32_t>(x), static_cast<int32_t>(y));
+  return true;
+}
+
+// The window over the pels a guarded record describes (none for plain bytes or an unbound image).
+kimg_window windowOf(int kind, const void* address) {
+  kimg_window w{};
+  if (kind == 2) return *static_cast<const kimg_window*>(address);
+  const auto* image = static_cast<const kimg_image*>(address);
+  if (kind == 1 && image->storage != nullptr) {
+    w.width = image->width, w.height = image->height, w.stride = image->stride, w.pelSize = image->pelSize;
+    w.firstPel = image->firstPel;
+  }
+  return w;
 }
 
 }  // namespace
 
-Snapshot::Snapshot(const kimg_image* image) : image_(image) {
-  if (image == nullptr) return;
-  imageRecord_ = *image;
-  copyPels(windowOfImageRecord(*image), &pels_);
+bool VectorTarget::entry(bool ofWindow, int32_t i, uint32_t* value) const {
+  return ofWindow ? entryOf(window, i, value) : imageEntry(image, i, value);
 }
 
-Snapshot::Snapshot(const kimg_window* window) : window_(window) {
-  if (window == nullptr) return;
-  windowRecord_ = *window;
-  copyPels(*window, &pels_);
+bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value) {
+  kimg_window window{};
+  return kimg_windowConst_init(&window, image) >= 0 && entryOf(window, i, value);
 }
 
-void Snapshot::expectUnchanged(const char* call) const {
-  std::vector<unsigned char> now;
-  if (image_ != nullptr) {
-    if (std::memcmp(image_, &imageRecord_, sizeof imageRecord_) != 0) fail(call, "changed the image record");
-    copyPels(windowOfImageRecord(*image_), &now);
+Guard& Guard::add(const void* address, size_t size, int kind, bool inPlace) {
+  if (address == nullptr || size == 0) return *this;
+  const auto* p = static_cast<const unsigned char*>(address);
+  entries_.push_back({address, kind, inPlace, {p, p + size}, PelCopy(windowOf(kind, address)).pels()});
+  return *this;
+}
+
+void Guard::expectUnchanged(const char* call, bool pelsMayChange) const {
+  for (const Entry& e : entries_) {
+    if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) {
+      fail(call, e.kind == 0 ? "wrote an out-parameter it must not" : "changed a record it must not");
+    }
+    if (!(pelsMayChange && e.inPlace) && PelCopy(windowOf(e.kind, e.address)).pels() != e.pels) {
+      fail(call, "changed pels it must not");
+    }
   }
-  if (window_ != nullptr) {
-    if (std::memcmp(window_, &windowRecord_, sizeof windowRecord_) != 0) fail(call, "changed the window record");
-    copyPels(*window_, &now);
+}
+
+PelCopy::PelCopy(const kimg_window& w) : window_(w) {
+  const bool valid = (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width > 0 && w.height > 0 &&
+                     w.firstPel != nullptr && w.stride >= w.width;
+  for (int32_t y = 0; valid && y < w.height; ++y) {
+    for (int32_t x = 0; x < w.width; ++x) pels_.push_back(pelAt(w, x, y));
   }
-  if (now != pels_) fail(call, "changed pels");
+}
+
+void PelCopy::expectOnlyWritten(const char* call, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const {
+  size_t k = 0;
+  for (int32_t y = 0; !pels_.empty() && y < window_.height; ++y) {
+    for (int32_t x = 0; x < window_.width; ++x, ++k) {
+      const int64_t gx = int64_t{window_.xOrigin} + x, gy = int64_t{window_.yOrigin} + y;
+      const bool written = gx >= x0 && gx < x1 && gy >= y0 && gy < y1;
+      if (!written && pelAt(window_, x, y) != pels_[k]) fail(call, "wrote outside the pels it may write");
+    }
+  }
 }
 
 void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {

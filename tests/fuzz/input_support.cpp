@@ -33,9 +33,7 @@ int32_t Input::stride(int32_t width) {
     case 14: return width - 1;  // refused unless the width is 0
     case 13: return -range(1, 1000);
     case 12: return range(32768, 70000);  // too wide for 16.16 positions
-    case 11:
-    case 10:
-    case 9: return width + range(1, 16);
+    case 11: case 10: case 9: return width + range(1, 16);
     default: return width;
   }
 }
@@ -45,9 +43,7 @@ int32_t Input::origin() {
     case 15: return INT32_MAX - range(0, 300);
     case 14: return INT32_MIN + range(0, 300);
     case 13: return range(-100000, 100000);
-    case 12:
-    case 11:
-    case 10: return range(-300, 300);
+    case 12: case 11: case 10: return range(-300, 300);
     default: return 0;
   }
 }
@@ -61,8 +57,7 @@ int32_t Input::count() {
     case 19: return 65536;      // 65536^2 wraps 32 bits to 0
     case 18: return INT32_MAX;
     case 17: return range(1000, 100000);
-    case 16:
-    case 15: return 1;
+    case 16: case 15: return 1;
     default: return range(1, 64);
   }
 }
@@ -92,8 +87,7 @@ double Input::number() {
       std::memcpy(&d, &bits, sizeof d);
       return d;
     }
-    case 9:
-    case 8: return range(-300, 300) + u16() / 65536.0;
+    case 9: case 8: return range(-300, 300) + u16() / 65536.0;
     default: return range(-300, 300);
   }
 }

@@ -1,6 +1,6 @@
-// Runs a fuzz target without libFuzzer: every file named on the command line, or found in a
-// directory named there, is fed once to LLVMFuzzerTestOneInput. Builds with any compiler, so the
-// corpus regressions run in every test build; a failed check aborts, which fails the test.
+// Runs a fuzz target without libFuzzer: feeds every file named on the command line, or found in a
+// directory named there, once to LLVMFuzzerTestOneInput, so that the corpus regressions run in
+// every test build with any compiler. A failed check aborts, which fails the test.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,41 +11,25 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-int runFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    return 1;
-  }
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  std::fprintf(stderr, "running %s (%zu bytes)\n", path.c_str(), bytes.size());
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int failures = 0;
-  int inputs = 0;
+  std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path path(argv[i]);
-    std::vector<std::filesystem::path> files;
-    if (std::filesystem::is_directory(path)) {
-      for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
-      }
-      std::sort(files.begin(), files.end());
-    } else {
-      files.push_back(path);
+    if (!std::filesystem::is_directory(argv[i])) {
+      files.emplace_back(argv[i]);
+      continue;
     }
-    for (const auto& file : files) {
-      failures += runFile(file);
-      ++inputs;
+    for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
     }
   }
-  std::fprintf(stderr, "%d inputs, %d unreadable\n", inputs, failures);
-  return failures == 0 && inputs > 0 ? 0 : 1;
+  std::sort(files.begin(), files.end());
+  for (const auto& path : files) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 1;
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::fprintf(stderr, "running %s (%zu bytes)\n", path.c_str(), bytes.size());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  }
+  std::fprintf(stderr, "%zu inputs\n", files.size());
+  return files.empty() ? 1 : 0;
 }

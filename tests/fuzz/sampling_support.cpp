@@ -1,9 +1,10 @@
 // Samplings aimed at a fuzzed source, their work budget, the source pels around a sample, and the
-// comparison of two results.
+// comparison of results.
 #include "fuzz_support.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kipfuzz {
 
@@ -43,12 +44,12 @@ Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize) {
   return sampling;
 }
 
-void capWork(affineSampleParams* params, int32_t storeBytes) {
-  if (params->xCount < 1 || params->yCount < 1) return;
-  const int64_t samples = int64_t{params->xCount} * params->yCount;
-  if (samples <= kSampleBudget) return;
-  if (storeBytes > 0 && static_cast<uint64_t>(samples) * storeBytes > kAllocationLimit) return;
-  params->yCount = static_cast<int32_t>(std::max<int64_t>(1, kSampleBudget / params->xCount));
+void capWork(affineSampleParams* p, int32_t pelSize, bool projection) {
+  if (p->xCount < 1 || p->yCount < 1) return;
+  const int64_t samples = int64_t{p->xCount} * p->yCount;
+  const uint64_t stored = static_cast<uint64_t>(projection ? p->xCount : samples) * pelSize;
+  if (samples <= kSampleBudget || stored > kAllocationLimit) return;
+  p->yCount = static_cast<int32_t>(std::max<int64_t>(1, kSampleBudget / p->xCount));
 }
 
 bool sourceRange(const kimg_window& source, const kmath_xformLinear& m, const affineSampleParams& p, int32_t j,
@@ -80,6 +81,27 @@ bool sourceRange(const kimg_window& source, const kmath_xformLinear& m, const af
     }
   }
   return true;
+}
+
+bool entryRange(const kimg_window& source, const kmath_xformLinear& imageFromClient, const affineSampleParams& params,
+                int32_t i, uint64_t* low, uint64_t* high) {
+  if (params.yCount > 256) return false;  // keeps the check cheap and the sums below 2^32
+  *low = *high = 0;
+  for (int32_t row = 0; row < params.yCount; ++row) {
+    uint32_t l = 0, h = 0;
+    if (!sourceRange(source, imageFromClient, params, i, row, &l, &h)) return false;
+    *low += l;
+    *high += h;
+  }
+  return true;
+}
+
+void expectDestXform(const char* call, const affineSampleParams& params, int32_t projection,
+                     const kmath_xformLinear& got) {
+  kmath_xformLinear expected{};
+  checkStatus("kip_affineSampleParams_getDestImageFromClientXform",
+              kip_affineSampleParams_getDestImageFromClientXform(&params, projection, &expected));
+  KIPFUZZ_CHECK(std::memcmp(&expected, &got, sizeof got) == 0, call, "not the sampling's destination transform");
 }
 
 bool samePels(const kimg_image* a, const kimg_image* b, int32_t width, int32_t height) {
