@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Quarters, WrapperRotationTest,
                                          TurnCase{30, 1, KIP_ALIGNMENT_GENERAL}, TurnCase{-40, 0.5, 0}));
 
 TEST(WrapperRotation, BoundsHoldTheTurnedPicture) {
-  EXPECT_EQ(kip::rotatedBounds({10, 10}, 45, 1).width, 15);  // 14.14 rounds up
+  EXPECT_EQ(kip::rotatedBounds({100, 50}, 30, 1).height, 94);  // 100 sin + 50 cos = 93.3 rounds up
   EXPECT_EQ(kip::rotatedBounds({3, 3}, 0, 0.01).height, 1);
 }
 
