@@ -1,5 +1,4 @@
-// Image files for the tool's tests, written and read straight through libpng and libtiff rather
-// than through the tool's own codecs, so that a fault in those shows instead of cancelling out.
+// Image files for the tool's tests, through libpng and libtiff directly: a codec fault cannot cancel out.
 #pragma once
 
 #include <png.h>
@@ -15,8 +14,7 @@
 
 namespace tooltest {
 
-// Interleaved samples, row after row; 8-bit samples are held in 16-bit values.
-struct Raster {
+struct Raster {  // interleaved samples, row after row; 8-bit samples held in 16-bit values
   int width = 0, height = 0, channels = 1, depth = 8;
   std::vector<uint16_t> samples;
   uint16_t at(int x, int y, int c) const { return samples[(size_t(y) * width + x) * channels + c]; }
@@ -30,20 +28,25 @@ inline Raster randomRaster(int width, int height, int channels, int depth, uint3
   return raster;
 }
 
-// Samples as bytes in host order (the PNG codec is told to swap them from the file's big-endian).
-inline std::vector<uint8_t> bytesOf(const Raster& r) {
-  std::vector<uint8_t> bytes(r.samples.size() * (r.depth / 8));
-  for (size_t i = 0; i < r.samples.size(); ++i) std::memcpy(&bytes[i * (r.depth / 8)], &r.samples[i], r.depth / 8);
+inline std::vector<uint8_t> bytesOf(const Raster& r, bool native) {
+  std::vector<uint8_t> bytes;
+  for (const uint16_t s : r.samples) {
+    uint8_t pair[2] = {uint8_t(s >> 8), uint8_t(s)};        // big-endian, as PNG stores it
+    if (native && r.depth == 16) std::memcpy(pair, &s, 2);  // host order, as libtiff takes it
+    bytes.insert(bytes.end(), pair + (r.depth == 8), pair + 2);
+  }
   return bytes;
 }
-inline void setSamples(Raster& r, const uint8_t* bytes) {
-  r.samples.assign(size_t(r.width) * r.height * r.channels, 0);
-  for (size_t i = 0; i < r.samples.size(); ++i) std::memcpy(&r.samples[i], bytes + i * (r.depth / 8), r.depth / 8);
+inline void setSamples(Raster& r, const uint8_t* bytes, bool native) {
+  for (size_t i = 0; i < size_t(r.width) * r.height * r.channels; ++i) {
+    uint16_t s = r.depth == 8 ? bytes[i] : uint16_t(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    if (native && r.depth == 16) std::memcpy(&s, bytes + 2 * i, 2);
+    r.samples.push_back(s);
+  }
 }
 
-// libpng aborts on a write error here: the files are small and the folder a fresh one.
-inline void writePng(const std::string& path, const Raster& r) {
-  const std::vector<uint8_t> bytes = bytesOf(r);
+inline void writePng(const std::string& path, const Raster& r) {  // libpng aborts on an error
+  const std::vector<uint8_t> bytes = bytesOf(r, false);
   constexpr int kTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
   FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr) << path;
@@ -53,7 +56,6 @@ inline void writePng(const std::string& path, const Raster& r) {
   png_set_IHDR(png, info, r.width, r.height, r.depth, kTypes[r.channels - 1], PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_set_swap(png);
   for (int y = 0; y < r.height; ++y) png_write_row(png, &bytes[bytes.size() / r.height * y]);
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
@@ -69,10 +71,9 @@ inline Raster readPng(const std::string& path) {
   png_read_info(png, info);
   Raster r{int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), png_get_channels(png, info),
            png_get_bit_depth(png, info), {}};
-  png_set_swap(png);
   std::vector<png_byte> bytes(png_get_rowbytes(png, info) * r.height);
   for (int y = 0; y < r.height; ++y) png_read_row(png, &bytes[bytes.size() / r.height * y], nullptr);
-  setSamples(r, bytes.data());
+  setSamples(r, bytes.data(), false);
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(file);
   return r;
@@ -81,13 +82,12 @@ inline Raster readPng(const std::string& path) {
 inline void writeTiff(const std::string& path, const Raster& r) {
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(tiff, nullptr) << path;
-  const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(r.width)), TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(r.height));
   TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, r.depth), TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, r.channels);
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, r.channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-  if (r.channels % 2 == 0) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 2u);  // several strips, the last one partial at odd heights
-  const std::vector<uint8_t> bytes = bytesOf(r);
+  if (const uint16_t alpha = EXTRASAMPLE_UNASSALPHA; r.channels % 2 == 0) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
+  const std::vector<uint8_t> bytes = bytesOf(r, true);
   for (int y = 0; y < r.height; ++y) EXPECT_GE(TIFFWriteScanline(tiff, (void*)&bytes[bytes.size() / r.height * y], y), 0);
   TIFFClose(tiff);
 }
@@ -102,7 +102,7 @@ inline Raster readTiff(const std::string& path) {
   Raster r{int(width), int(height), channels, depth, {}};
   std::vector<uint8_t> bytes(TIFFScanlineSize(tiff) * height);
   for (uint32_t y = 0; y < height; ++y) EXPECT_GE(TIFFReadScanline(tiff, &bytes[y * bytes.size() / height], y, 0), 0);
-  setSamples(r, bytes.data());
+  setSamples(r, bytes.data(), true);
   TIFFClose(tiff);
   return r;
 }
