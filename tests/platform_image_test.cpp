@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -22,20 +21,11 @@ using kiptest::sweepAllocationFailures;
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
 template <typename T>
-bool sameBytes(const T& a, const T& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool sameBytes(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Field by field: the record has padding.
-bool sameWindow(const kimg_window& a, const kimg_window& b) {
+bool sameWindow(const kimg_window& a, const kimg_window& b) {  // field by field: the record has padding
   return a.width == b.width && a.height == b.height && a.xOrigin == b.xOrigin && a.yOrigin == b.yOrigin &&
          a.bandOffset == b.bandOffset && a.stride == b.stride && a.firstPel == b.firstPel && a.pelSize == b.pelSize;
-}
-
-bool isBound(const kimg_image* image) {
-  int32_t bound = -1;
-  EXPECT_EQ(kimg_imageConst_getIsBound(image, &bound), 0);
-  return bound == 1;
 }
 
 kimg_window makeWindow(int32_t w, int32_t h, int32_t x, int32_t y, int32_t stride, void* first, int32_t pelSize) {
@@ -54,20 +44,18 @@ TEST(Image, ConstructGivesZeroedPelsWithIdentityAndRefusalsLeaveRecordsAlone) {
     const auto* bytes = static_cast<const unsigned char*>(image.get()->firstPel);
     EXPECT_TRUE(std::all_of(bytes, bytes + 7 * 5 * pelSize, [](unsigned char b) { return b == 0; }));
     EXPECT_TRUE(sameBytes(image.get()->imageFromClient, kmath_xformLinear{0, 0, 1, 0, 0, 1}));
-    ScopedImage empty(pelSize, 0, 4);
-    EXPECT_TRUE(isBound(empty.get()));
   }
-  const struct {
-    int32_t pelSize, width, height, status;
-  } refused[] = {{3, 4, 4, KIP_ERR_PEL_SIZE}, {1, 4, -1, KIP_ERR_BAD_SIZE}, {4, kMax, kMax, KIP_ERR_BAD_SIZE}};
+  const struct { int32_t pelSize, width, height, status; } refused[] = {
+      {3, 4, 4, KIP_ERR_PEL_SIZE}, {1, 4, -1, KIP_ERR_BAD_SIZE}, {4, kMax, kMax, KIP_ERR_BAD_SIZE}};
   ScopedImage held(2, 3, 3);
   const kimg_image before = *held.get();
   std::vector<uint8_t> pels(64);
   for (const auto& [pelSize, width, height, status] : refused) {
     kimg_image image;
     std::memset(&image, 0xA5, sizeof image);  // construct must not read the old record
+    int32_t bound = -1;
     EXPECT_EQ(kimg_image_construct(&image, pelSize, width, height), status);
-    EXPECT_FALSE(isBound(&image));
+    EXPECT_TRUE(kimg_imageConst_getIsBound(&image, &bound) == 0 && bound == 0);
     EXPECT_EQ(kimg_image_assignNew(held.get(), pelSize, width, height), status);
     EXPECT_EQ(kimg_image_bindExternal(held.get(), pels.data(), pelSize, width, height, width), status);
     EXPECT_TRUE(sameBytes(before, *held.get()));
@@ -91,53 +79,33 @@ TEST(Image, AssignSharesStorageThatOutlivesTheOriginalAndReleasesTheOld) {
     EXPECT_EQ(copy.at<uint16_t>(4, 3), 0xBEEF);
   }
   EXPECT_EQ(ksys_memory_testLiveBlocks(), liveBefore);
-  // An unbound source unbinds the destination but hands over its geometry.
-  ScopedImage source(1, 3, 2);
-  source.get()->xOrigin = 11;
-  ASSERT_EQ(kimg_image_setUnbound(source.get()), 0);
-  ScopedImage destination(1, 8, 8);
-  ASSERT_EQ(kimg_image_assign(destination.get(), source.get()), 0);
-  EXPECT_FALSE(isBound(destination.get()));
-  EXPECT_TRUE(destination.get()->width == 3 && destination.get()->xOrigin == 11);
-  EXPECT_EQ(kip_pelSet8(destination.get(), 1), KIP_ERR_NOT_BOUND);
 }
 
 TEST(Image, BindExternalUsesCallerPelsInPlaceAndNeverFreesThem) {
-  // 3 x 2 pels of 16 bits in rows of 5, the padding marked.
-  std::vector<uint16_t> pels = {1, 2, 3, 0xEEEE, 0xEEEE, 4, 5, 6, 0xEEEE, 0xEEEE};
+  std::vector<uint16_t> pels = {1, 2, 3, 0xEEEE, 0xEEEE, 4, 5, 6, 0xEEEE, 0xEEEE};  // 3 x 2 in rows of 5
   const int64_t liveBefore = ksys_memory_testLiveBlocks();
   {
-    ScopedImage image, copy(2, 3, 2);
+    ScopedImage image;
     ASSERT_EQ(kimg_image_bindExternal(image.get(), pels.data(), 2, 3, 2, 5), 0);
-    ASSERT_EQ(kip_pelCopy16(image.get(), copy.get()), 0);
-    EXPECT_EQ(copy.at<uint16_t>(0, 1), 4);
     ASSERT_EQ(kip_pelSet16(image.get(), 7), 0);
     EXPECT_EQ(pels, (std::vector<uint16_t>{7, 7, 7, 0xEEEE, 0xEEEE, 7, 7, 7, 0xEEEE, 0xEEEE}));
   }
   EXPECT_EQ(ksys_memory_testLiveBlocks(), liveBefore);
   ScopedImage image;
-  EXPECT_EQ(kimg_image_bindExternal(image.get(), pels.data(), 2, 3, 2, 2), KIP_ERR_BAD_SIZE) << "stride < width";
   EXPECT_EQ(kimg_image_bindExternal(image.get(), nullptr, 1, 2, 2, 2), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(kimg_image_bindExternal(image.get(), nullptr, 1, 0, 5, 0), 0) << "no pels needs no pointer";
 }
 
 TEST(Image, ClientTransformSurvivesNewStorageIsCopiedAndMustBeFinite) {
   ScopedImage a(1, 2, 2), b(1, 2, 2);
-  const kmath_xformLinear xform{3.0, 4.0, 0.0, -1.0, 1.0, 0.0};
+  const kmath_xformLinear xform{3.0, 4.0, 0.0, -1.0, 1.0, 0.0}, bad{0, 0, 1, 0, 0, NAN};
   ASSERT_EQ(kimg_image_setLinearImageFromClientXform(a.get(), &xform), 0);
   ASSERT_EQ(kimg_image_assignNew(a.get(), 2, 9, 9), 0);
   ASSERT_EQ(kimg_image_copyXforms(b.get(), a.get()), 0);
-  kmath_xformLinear bad = xform, read{};
-  bad.e3 = std::nan("");
   EXPECT_EQ(kimg_image_setLinearImageFromClientXform(b.get(), &bad), KIP_ERR_NOT_FINITE);
-  ASSERT_EQ(kimg_imageConst_getLinearImageFromClientXform(b.get(), &read), 0);
-  EXPECT_TRUE(sameBytes(read, xform));
-  EXPECT_EQ(kimg_image_setLinearImageFromClientXform(b.get(), nullptr), KIP_ERR_NULL_POINTER);
-  EXPECT_EQ(kimg_image_construct(nullptr, 1, 1, 1), KIP_ERR_NULL_POINTER);
+  EXPECT_TRUE(sameBytes(b.get()->imageFromClient, xform));
 }
 
-// Each run that fails on a bound image reports it, leaks nothing and leaves the record and its
-// pels as they were (the export sweep starts from unbound images).
+// Each run that fails on a bound image leaks nothing and leaves the record and its pels as they were.
 TEST(ImageAllocation, EveryFailureOfAssignNewAndBindExternal) {
   ScopedImage image;
   std::vector<uint8_t> pels(16);
@@ -154,93 +122,57 @@ TEST(ImageAllocation, EveryFailureOfAssignNewAndBindExternal) {
   EXPECT_EQ(image.get()->firstPel, pels.data());
 }
 
-struct NarrowCase {
-  const char* name;
-  kstd_rect32 rect;
-  bool withFlag;
-  int32_t status;
-  kstd_rect32 result;  // expected window extent when the status is 0
-  int32_t clipped;
-};
-
 // The image is 10 x 8 at pel-grid origin (-3, 2): it covers x -3..6, y 2..9. initWindow must
 // agree with narrowing the whole window, and neither may write anything when it refuses.
-class WindowNarrow : public testing::TestWithParam<NarrowCase> {};
-
-TEST_P(WindowNarrow, NarrowsInThePelGrid) {
-  const NarrowCase& c = GetParam();
+TEST(Window, NarrowsInThePelGrid) {
+  // result: the expected window extent when the status is 0.
+  const struct { kstd_rect32 rect; bool withFlag; int32_t status; kstd_rect32 result; int32_t clipped; } cases[] = {
+      {{6, 9, 1, 1}, false, 0, {6, 9, 1, 1}, 0},  // the last pel
+      {{0, 9, 1, 2}, false, KIP_ERR_OUTSIDE_WINDOW, {}, 0},
+      {{-4, 4, 3, 2}, true, 0, {-3, 4, 2, 2}, 1},
+      {{5, 3, kMax, kMax}, true, 0, {5, 3, 2, 7}, 1},  // the end overflows int32
+      {{INT32_MIN, INT32_MIN, kMax, kMax}, true, 0, {-3, 2, 0, 0}, 1},
+      {{0, 3, -1, 2}, true, KIP_ERR_BAD_SIZE, {}, 0}};
   ScopedImage image(2, 10, 8);
-  image.get()->xOrigin = -3;
-  image.get()->yOrigin = 2;
+  image.get()->xOrigin = -3, image.get()->yOrigin = 2;
   const kimg_window whole = image.window();
-  kimg_window window = whole, direct{};
-  int32_t clipped = -1, directClipped = -1;
-  ASSERT_EQ(kimg_window_windowRect(&window, &c.rect, c.withFlag ? &clipped : nullptr), c.status);
-  ASSERT_EQ(kimg_window_initWindow(&direct, image.get(), &c.rect, c.withFlag ? &directClipped : nullptr), c.status);
-  kimg_window expected = whole;
-  if (c.status < 0) {
-    EXPECT_TRUE(sameWindow(direct, kimg_window{}) && clipped == -1 && directClipped == -1);
-  } else {
-    expected = makeWindow(c.result.width, c.result.height, c.result.x, c.result.y, 10, whole.firstPel, 2);
-    if (c.result.width > 0 && c.result.height > 0)
-      expected.firstPel = &image.at<uint16_t>(c.result.x + 3, c.result.y - 2);
-    EXPECT_TRUE(sameWindow(direct, expected));
-    EXPECT_TRUE(clipped == (c.withFlag ? c.clipped : -1) && directClipped == clipped);
+  for (const auto& c : cases) {
+    kimg_window window = whole, direct{}, expected = whole;
+    int32_t clipped = -1, directClipped = -1;
+    ASSERT_EQ(kimg_window_windowRect(&window, &c.rect, c.withFlag ? &clipped : nullptr), c.status);
+    ASSERT_EQ(kimg_window_initWindow(&direct, image.get(), &c.rect, c.withFlag ? &directClipped : nullptr), c.status);
+    if (c.status < 0) {
+      EXPECT_TRUE(sameWindow(direct, kimg_window{}) && clipped == -1 && directClipped == -1);
+    } else {
+      expected = makeWindow(c.result.width, c.result.height, c.result.x, c.result.y, 10, whole.firstPel, 2);
+      if (c.result.width > 0 && c.result.height > 0)
+        expected.firstPel = &image.at<uint16_t>(c.result.x + 3, c.result.y - 2);
+      EXPECT_TRUE(sameWindow(direct, expected));
+      EXPECT_TRUE(clipped == (c.withFlag ? c.clipped : -1) && directClipped == clipped);
+    }
+    EXPECT_TRUE(sameWindow(window, expected)) << &c - cases;
   }
-  EXPECT_TRUE(sameWindow(window, expected));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WindowNarrow,
-    testing::Values(NarrowCase{"InsideFlag", {-1, 4, 3, 2}, true, 0, {-1, 4, 3, 2}, 0},
-                    NarrowCase{"LastPel", {6, 9, 1, 1}, false, 0, {6, 9, 1, 1}, 0},
-                    NarrowCase{"ReachesBelowNoFlag", {0, 9, 1, 2}, false, KIP_ERR_OUTSIDE_WINDOW, {}, 0},
-                    NarrowCase{"ReachesLeftFlag", {-4, 4, 3, 2}, true, 0, {-3, 4, 2, 2}, 1},
-                    NarrowCase{"DisjointFlag", {7, 2, 5, 5}, true, 0, {-3, 2, 0, 0}, 1},
-                    NarrowCase{"OverflowingEndFlag", {5, 3, kMax, kMax}, true, 0, {5, 3, 2, 7}, 1},
-                    NarrowCase{"OverflowingEndNoFlag", {5, 3, kMax, 1}, false, KIP_ERR_OUTSIDE_WINDOW, {}, 0},
-                    NarrowCase{"MostNegative", {INT32_MIN, INT32_MIN, kMax, kMax}, true, 0, {-3, 2, 0, 0}, 1},
-                    NarrowCase{"NegativeWidth", {0, 3, -1, 2}, true, KIP_ERR_BAD_SIZE, {}, 0}),
-    [](const testing::TestParamInfo<NarrowCase>& info) { return info.param.name; });
 
 TEST(Window, WindowOfWindowUsesPelGridCoordinates) {
   ScopedImage image(1, 20, 20);
   image.get()->xOrigin = image.get()->yOrigin = -5;
   kimg_window window = narrowed(image.window(), 0, 0, 10, 10);
-  int32_t clipped = 0;
-  // (2, 3) is a pel-grid position, not an offset from the window's corner.
-  ASSERT_EQ(kimg_windowConst_window(&window, 2, 3, 4, 4, nullptr), 0);
+  ASSERT_EQ(kimg_windowConst_window(&window, 2, 3, 4, 4, nullptr), 0);  // (2, 3) in the grid, not from the corner
   EXPECT_EQ(window.firstPel, &image.at<uint8_t>(2 + 5, 3 + 5));
-  // What the inner window no longer has is refused without a flag and clipped with one.
-  EXPECT_EQ(kimg_window_window(&window, 0, 0, 3, 3, nullptr), KIP_ERR_OUTSIDE_WINDOW);
-  ASSERT_EQ(kimg_window_window(&window, 0, 0, 3, 4, &clipped), 0);
-  EXPECT_TRUE(clipped == 1 && window.width == 1 && window.height == 1);
-  EXPECT_EQ(window.firstPel, &image.at<uint8_t>(2 + 5, 3 + 5));
-  // An empty window stays valid and stays empty.
-  ASSERT_EQ(kimg_window_window(&window, 50, 50, 3, 3, &clipped), 0);
-  ASSERT_EQ(kimg_window_window(&window, 2, 3, 3, 3, &clipped), 0);
-  EXPECT_EQ(window.width, 0);
-  EXPECT_EQ(kip_pelSetWindow8(&window, 1), 0);
+  EXPECT_EQ(kimg_window_window(&window, 0, 0, 3, 3, nullptr), KIP_ERR_OUTSIDE_WINDOW);  // no longer in it
   EXPECT_EQ(kimg_window_window(nullptr, 0, 0, 0, 0, nullptr), KIP_ERR_NULL_POINTER);
 }
 
 TEST(Window, ValidateStatuses) {
   static uint32_t pels[64];
   void* const end = reinterpret_cast<void*>(UINTPTR_MAX - 7);
-  const struct {
-    kimg_window window;
-    int32_t askedPelSize, status;
-  } cases[] = {
-      {makeWindow(4, 4, -2, 9, 8, pels, 4), 0, 0},
+  const struct { kimg_window window; int32_t askedPelSize, status; } cases[] = {
       {makeWindow(0, 4, 0, 0, 0, nullptr, 1), 1, 0},  // empty, no pels
       {makeWindow(4, 4, 0, 0, 8, pels, 2), 1, KIP_ERR_PEL_SIZE},
-      {makeWindow(4, 4, 0, 0, 8, pels, 3), 0, KIP_ERR_PEL_SIZE},
-      {makeWindow(1, -4, 0, 0, 8, pels, 1), 0, KIP_ERR_BAD_SIZE},
       {makeWindow(9, 4, 0, 0, 8, pels, 1), 0, KIP_ERR_BAD_SIZE},  // stride below width
-      {makeWindow(1, 1, 0, 0, 1, nullptr, 1), 0, KIP_ERR_BAD_SIZE},
       {makeWindow(kMax, kMax, 0, 0, kMax, pels, 4), 0, KIP_ERR_BAD_SIZE},    // span overflows
       {makeWindow(16, 1, 0, 0, 16, end, 1), 1, KIP_ERR_BAD_SIZE},            // span past the address space
-      {makeWindow(1, 2, 0, 0, kMax, pels, 4), 0, 0},                         // huge stride fits
       {makeWindow(4, 1, kMax - 2, 0, 4, pels, 1), 0, KIP_ERR_OUT_OF_RANGE},  // far edge beyond int32
       {makeWindow(4, 1, kMax - 4, 0, 4, pels, 1), 0, 0},                     // far edge at int32
   };
@@ -249,37 +181,28 @@ TEST(Window, ValidateStatuses) {
 
 // The records share their leading width, height, xOrigin and yOrigin, all the common part reads.
 TEST(Window, CommonRectOfWindowsAndImagesAlikeInEitherOrder) {
-  const struct {
-    kstd_rect32 a, b;
-    bool empty;
-    kstd_rect32 common;
-  } cases[] = {{{-5, -6, 4, 4}, {-3, -3, 4, 4}, false, {-3, -3, 2, 1}},
-               {{0, 0, 10, 10}, {10, 0, 5, 5}, true, {}},  // touching edges
-               {{0, 0, 10, 10}, {0, 10, 5, 5}, true, {}},
-               {{kMax - 3, 0, kMax, 1}, {0, 0, kMax, 1}, false, {kMax - 3, 0, 3, 1}}};
+  const struct { kstd_rect32 a, b; bool empty; kstd_rect32 common; } cases[] = {
+      {{-5, -6, 4, 4}, {-3, -3, 4, 4}, false, {-3, -3, 2, 1}},
+      {{0, 0, 10, 10}, {10, 0, 5, 5}, true, {}},  // touching edges
+      {{kMax - 3, 0, kMax, 1}, {0, 0, kMax, 1}, false, {kMax - 3, 0, 3, 1}}};
   for (const auto& [ra, rb, isEmpty, result] : cases) {
     const kimg_window a{ra.width, ra.height, ra.x, ra.y}, b{rb.width, rb.height, rb.x, rb.y};
     const kimg_image ia{ra.width, ra.height, ra.x, ra.y}, ib{rb.width, rb.height, rb.x, rb.y};
-    for (int form = 0; form < 3; ++form) {
-      kstd_rect32 common{-7, -7, -7, -7};
-      const kstd_rect32 expected = isEmpty ? common : result;
-      int32_t empty = -1;
-      ASSERT_EQ(form == 2   ? kimg_imageConst_gcr(&ia, &ib, &common, &empty)
-                : form == 1 ? kimg_windowConst_gcr(&b, &a, &common, &empty)
-                            : kimg_windowConst_gcr(&a, &b, &common, &empty),
-                0);
-      EXPECT_TRUE(empty == isEmpty && sameBytes(common, expected)) << ra.x << "," << rb.x << " form " << form;
-    }
+    kstd_rect32 common{-7, -7, -7, -7}, reversed = common;
+    const kstd_rect32 expected = isEmpty ? common : result;
+    int32_t empty = -1, reversedEmpty = -1;
+    ASSERT_EQ(kimg_windowConst_gcr(&a, &b, &common, &empty), 0);
+    ASSERT_EQ(kimg_imageConst_gcr(&ib, &ia, &reversed, &reversedEmpty), 0);
+    EXPECT_TRUE(empty == isEmpty && reversedEmpty == isEmpty && sameBytes(common, expected) &&
+                sameBytes(reversed, expected)) << ra.x << "," << rb.x;
   }
   const kimg_window negative{-1, 2};
   kstd_rect32 common{};
   int32_t empty = 0;
   EXPECT_EQ(kimg_windowConst_gcr(&negative, &negative, &common, &empty), KIP_ERR_BAD_SIZE);
-  EXPECT_EQ(kimg_windowConst_gcr(&negative, &negative, nullptr, &empty), KIP_ERR_NULL_POINTER);
 }
 
-// Random windows of random images of every pel size, copied and compared with a pel-by-pel copy by
-// pel-grid position.
+// Random windows of random images of every pel size against a pel-by-pel copy by pel-grid position.
 TEST(PelCopy, MatchesAPelByPelCopyByGridPosition) {
   std::mt19937 random(1234);
   auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
@@ -290,35 +213,32 @@ TEST(PelCopy, MatchesAPelByPelCopyByGridPosition) {
     const int32_t pelSize = 1 << (trial % 3);
     ScopedImage source(pelSize, uniform(0, 12), uniform(0, 9)), destination(pelSize, uniform(1, 12), uniform(1, 9));
     const kimg_image &s = *source.get(), &d = *destination.get();
-    auto* from = static_cast<unsigned char*>(s.firstPel);
-    auto* to = static_cast<unsigned char*>(d.firstPel);
+    auto *from = static_cast<unsigned char*>(s.firstPel), *to = static_cast<unsigned char*>(d.firstPel);
     std::generate_n(from, size_t(s.width) * s.height * pelSize, [&] { return static_cast<unsigned char>(random()); });
     const std::vector<unsigned char> before(to, to + d.width * d.height * pelSize);
-    for (kimg_image* image : {source.get(), destination.get()})
+    kimg_window windows[2];
+    for (int k = 0; k < 2; ++k) {
+      kimg_image* image = k == 0 ? source.get() : destination.get();
       image->xOrigin = uniform(-8, 8), image->yOrigin = uniform(-8, 8);
-    kimg_window a = source.window(), b = destination.window();
-    int32_t clipped = 0;
-    for (kimg_window* w : {&a, &b}) {
-      ASSERT_EQ(kimg_window_window(w, uniform(-10, 10), uniform(-10, 10), uniform(0, 12), uniform(0, 12), &clipped), 0);
+      windows[k] = k == 0 ? source.window() : destination.window();
+      int32_t clipped = 0;
+      ASSERT_EQ(kimg_window_window(&windows[k], uniform(-10, 10), uniform(-10, 10), uniform(0, 12), uniform(0, 12), &clipped), 0);
     }
-    ASSERT_EQ(pelSize == 1   ? kip_pelCopyWindow8(&a, &b)
-              : pelSize == 2 ? kip_pelCopyWindow16(&a, &b)
-                             : kip_pelCopyWindow32(&a, &b),
-              0);
-    for (int32_t y = d.yOrigin; y < d.yOrigin + d.height; ++y) {
-      for (int32_t x = d.xOrigin; x < d.xOrigin + d.width; ++x) {
-        const size_t offset = (size_t(y - d.yOrigin) * d.stride + (x - d.xOrigin)) * pelSize;
-        const unsigned char* expected = inside(a, x, y) && inside(b, x, y)
-                                            ? from + (size_t(y - s.yOrigin) * s.stride + (x - s.xOrigin)) * pelSize
-                                            : before.data() + offset;
-        ASSERT_EQ(std::memcmp(to + offset, expected, pelSize), 0) << "trial " << trial << " at " << x << "," << y;
-      }
+    kimg_window &a = windows[0], &b = windows[1];
+    ASSERT_EQ(pelSize == 1 ? kip_pelCopyWindow8(&a, &b) : pelSize == 2 ? kip_pelCopyWindow16(&a, &b) : kip_pelCopyWindow32(&a, &b), 0);
+    for (int32_t i = 0; i < d.width * d.height; ++i) {
+      const int32_t x = d.xOrigin + i % d.width, y = d.yOrigin + i / d.width;
+      const size_t offset = size_t(i) * pelSize;  // the destination is owned: its stride is its width
+      const unsigned char* expected = inside(a, x, y) && inside(b, x, y)
+                                          ? from + (size_t(y - s.yOrigin) * s.stride + (x - s.xOrigin)) * pelSize
+                                          : before.data() + offset;
+      ASSERT_EQ(std::memcmp(to + offset, expected, pelSize), 0) << "trial " << trial << " at " << x << "," << y;
     }
   }
 }
 
-TEST(PelCopy, OverlappingWindowsOfOneImageCopyAsFromASnapshot) {
-  for (auto [dx, dy] : {std::pair{1, 0}, {0, -1}, {2, 3}, {-3, -1}}) {
+TEST(PelCopy, OverlappingWindowsCopyAsFromASnapshotAndRefusals) {
+  for (auto [dx, dy] : {std::pair{1, 0}, {0, -1}, {2, 1}, {-3, -1}}) {
     ScopedImage image(2, 9, 9);
     kiptest::fillRandom16(image.get(), 77);
     const std::vector<uint16_t> snapshot(&image.at<uint16_t>(0, 0), &image.at<uint16_t>(0, 9));
@@ -326,108 +246,35 @@ TEST(PelCopy, OverlappingWindowsOfOneImageCopyAsFromASnapshot) {
     kimg_window to = from;  // claims grid position (3, 3) at memory shifted by (dx, dy)
     to.firstPel = kimg_window_pel<uint16_t>(from, dx, dy);
     ASSERT_EQ(kip_pelCopyWindow16(&from, &to), 0);
-    for (int32_t y = 3; y < 6; ++y) {
-      for (int32_t x = 3; x < 6; ++x) ASSERT_EQ(image.at<uint16_t>(x + dx, y + dy), snapshot[y * 9 + x]) << dx << dy;
-    }
+    for (int32_t i = 0, x = 3, y = 3; i < 9; ++i, x = 3 + i % 3, y = 3 + i / 3)
+      ASSERT_EQ(image.at<uint16_t>(x + dx, y + dy), snapshot[y * 9 + x]) << dx << dy;
   }
-}
-
-TEST(PelCopy, RefusesPelSizeMismatchAndUnboundImages) {
-  ScopedImage eight(1, 4, 4), sixteen(2, 4, 4), unbound;
-  kimg_window w8 = eight.window(), w16 = sixteen.window();
+  ScopedImage eight(1, 4, 4), sixteen(2, 4, 4), unbound, wide(4, 5, 3);
   EXPECT_EQ(kip_pelCopy16(eight.get(), sixteen.get()), KIP_ERR_PEL_SIZE);
-  EXPECT_EQ(kip_pelCopy8(unbound.get(), eight.get()), KIP_ERR_NOT_BOUND);
   EXPECT_EQ(kip_pelCopy8(eight.get(), unbound.get()), KIP_ERR_NOT_BOUND);
-  EXPECT_EQ(kip_pelSet16(eight.get(), 1), KIP_ERR_PEL_SIZE);
-  EXPECT_EQ(kip_pelCopyWindow32(&w8, &w8), KIP_ERR_PEL_SIZE);
-  EXPECT_EQ(kip_pelSetWindow8(&w16, 1), KIP_ERR_PEL_SIZE);
-}
-
-TEST(PelFill, FillsOnlyTheWindow) {
-  ScopedImage image(2, 6, 5);
-  image.get()->xOrigin = 10;
-  kimg_window window = narrowed(image.window(), 11, 1, 3, 2);
-  ASSERT_EQ(kip_pelSetWindow16(&window, 0xABCD), 0);
-  for (int32_t y = 0; y < 5; ++y) {
-    for (int32_t x = 0; x < 6; ++x)
-      ASSERT_EQ(image.at<uint16_t>(x, y), x >= 1 && x < 4 && y >= 1 && y < 3 ? 0xABCD : 0);
-  }
-}
-
-TEST(PelMax, LargestPelOfAThirtyTwoBitWindow) {
-  ScopedImage image(4, 5, 3), bytes(1, 2, 2);
-  image.at<uint32_t>(4, 2) = 0xFFFFFFF0u;  // outside the window below
-  image.at<uint32_t>(1, 1) = 17;
-  image.at<uint32_t>(3, 0) = 0x80000000u;
-  const kimg_window window = narrowed(image.window(), 0, 0, 4, 2), empty = narrowed(window, 1, 1, 0, 1);
-  const kimg_window byteWindow = bytes.window();
+  // The largest pel of a 32-bit window may lie below its first row, is unsigned, and none outside counts.
+  wide.at<uint32_t>(4, 2) = 0xFFFFFFF0u, wide.at<uint32_t>(3, 1) = 0x80000000u, wide.at<uint32_t>(1, 0) = 17;
+  const kimg_window window = narrowed(wide.window(), 0, 0, 4, 2);
   uint32_t largest = 0;
-  ASSERT_EQ(kip_pelUnaryMaxWindow32(&window, &largest), 0);
-  EXPECT_EQ(largest, 0x80000000u);
-  ASSERT_EQ(kip_pelUnaryMaxWindow32(&empty, &largest), 0);
-  EXPECT_EQ(largest, 0u);
-  EXPECT_EQ(kip_pelUnaryMaxWindow32(&byteWindow, &largest), KIP_ERR_PEL_SIZE);
-  EXPECT_EQ(kip_pelUnaryMaxWindow32(&window, nullptr), KIP_ERR_NULL_POINTER);
+  EXPECT_TRUE(kip_pelUnaryMaxWindow32(&window, &largest) == 0 && largest == 0x80000000u);
 }
 
-TEST(PelOverlap, ComparesTheBytesTheWindowsSpan) {
-  ScopedImage image(1, 10, 10), other(1, 10, 10);
-  const kimg_window whole = image.window(), elsewhere = other.window();
-  const kimg_window top = narrowed(whole, 0, 0, 10, 5), bottom = narrowed(whole, 0, 5, 10, 5);
-  const kimg_window left = narrowed(whole, 0, 0, 5, 10), right = narrowed(whole, 5, 0, 5, 10);
-  kimg_window bad = whole;
-  EXPECT_EQ(kip_pelfunc_checkMemoryOverlap(&whole, &whole), KIP_ERR_MEMORY_OVERLAP);
-  EXPECT_EQ(kip_pelfunc_checkMemoryOverlap(&bottom, &top), 0);
-  // Side by side windows share rows: their byte spans interleave.
-  EXPECT_EQ(kip_pelfunc_checkMemoryOverlap(&left, &right), KIP_ERR_MEMORY_OVERLAP);
-  EXPECT_EQ(kip_pelfunc_checkMemoryOverlap(&whole, &elsewhere), 0);
-  bad.pelSize = 3;
-  EXPECT_EQ(kip_pelfunc_checkMemoryOverlap(&bad, &whole), KIP_ERR_PEL_SIZE);
-}
-
-TEST(Rect32, InitAndCompare) {
-  kstd_rect32 a{}, b{};
-  int32_t result = -1;
-  ASSERT_EQ(kstd_rect32_init(&a, -1, 2, 3, 4), 0);
-  for (int field = -1; field < 4; ++field) {
-    b = a;
-    if (field >= 0) (&b.x)[field] += 1;
-    ASSERT_EQ(kstd_rect32_compare(&a, &b, &result), 0);
-    EXPECT_EQ(result != 0, field >= 0) << field;
-  }
-  EXPECT_EQ(kstd_rect32_init(&a, 0, 0, -1, 1), KIP_ERR_BAD_SIZE);
-  EXPECT_EQ(a.width, 3);
-}
-
+// Growing copies what was there and zeroes the rest, even where an earlier, longer life wrote.
 TEST(Vector32, ResizeKeepsContentsAndZeroesNewEntries) {
   const int64_t liveBefore = ksys_memory_testLiveBlocks();
   {
     ScopedVector vector;
     kstd_vector32& v = *vector.get();
-    for (int32_t length : {4, 11, 23, 190}) {  // growths that each copy what was there
-      ASSERT_EQ(kstd_vector32_resize(&v, length), 0);
-      if (length == 4) std::iota(v.begin, v.begin + 4, 100u);
-      std::vector<uint32_t> expected(length, 0u);
-      std::iota(expected.begin(), expected.begin() + 4, 100u);
-      ASSERT_EQ(vector.values(), expected) << length;
-    }
-    // Shrinking then growing again must not bring old values back.
-    v.begin[150] = 5;
-    ASSERT_EQ(kstd_vector32_resize(&v, 3), 0);
     ASSERT_EQ(kstd_vector32_resize(&v, 190), 0);
-    EXPECT_EQ(v.begin[150], 0u);
+    v.begin[2] = 102, v.begin[150] = 5;
     ASSERT_EQ(kstd_vector32_resize(&v, 3), 0);
-    const kstd_vector32 before = v;
-    const std::vector<uint32_t> values = vector.values();
-    EXPECT_EQ(kstd_vector32_resize(&v, -1), KIP_ERR_BAD_SIZE);
-    EXPECT_TRUE(sameBytes(before, v) && vector.values() == values);
     ASSERT_EQ(kstd_vector32_resize(&v, 1000), 0);
-    uint32_t* first = nullptr;
-    ASSERT_EQ(kstd_vector32_getBegin(&v, &first), 0);
-    EXPECT_TRUE(first == v.begin && v.size == 1000 && v.begin[2] == 102);
+    EXPECT_TRUE(v.begin[2] == 102 && v.begin[150] == 0u);
+    const kstd_vector32 before = v;
+    EXPECT_EQ(kstd_vector32_resize(&v, -1), KIP_ERR_BAD_SIZE);
+    EXPECT_TRUE(sameBytes(before, v));
   }
   EXPECT_EQ(ksys_memory_testLiveBlocks(), liveBefore);
-  EXPECT_EQ(kstd_vector32_destruct(nullptr), KIP_ERR_NULL_POINTER);
 }
 
 }  // namespace

@@ -5,16 +5,14 @@ from scipy import ndimage
 
 
 def smooth_image(height, width, dtype, phase=0.0):
-    """A smooth picture: values change by a few percent of the range a pel, with little curvature,
-    so that interpolations of every order agree and a half-pel slip shows."""
+    """Values change by a few percent of the range a pel: interpolations agree, a half-pel slip shows."""
     y, x = np.mgrid[0:height, 0:width].astype(np.float64)
     value = 0.5 + 0.3 * np.sin(0.11 * x + 0.05 * y + phase) + 0.15 * np.cos(0.07 * y - 0.03 * x)
     return np.round(value * np.iinfo(dtype).max).astype(dtype)
 
 
 def sample_points(rect, size):
-    """Where kip samples: result pel [r, c] at rect's point ((c + 0.5) / width, (r + 0.5) / height),
-    as (x, y) in the source's pel coordinates, pel centres at half-integers."""
+    """Source (x, y) of result pel [r, c]: rect's point ((c + 0.5) / width, (r + 0.5) / height)."""
     (ox, oy), (xx, xy), (yx, yy) = rect
     width, height = size
     r, c = np.mgrid[0:height, 0:width].astype(np.float64)
@@ -23,8 +21,7 @@ def sample_points(rect, size):
 
 
 def reference(src, x, y, order, mode="nearest"):
-    """map_coordinates puts pel centres on integers: kip's point (x, y) is its (y - 0.5, x - 0.5).
-    mode="grid-constant" blends toward 0 beyond the edge, as kip's clipped calls do."""
+    """kip's pel centres are at half-integers; "grid-constant" blends toward 0 as clipped calls do."""
     return ndimage.map_coordinates(src.astype(np.float64), [y - 0.5, x - 0.5], order=order, mode=mode, cval=0.0,
                                    prefilter=order > 1)
 
