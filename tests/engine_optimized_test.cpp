@@ -215,6 +215,16 @@ TEST(SimdTargets, EveryTargetMatchesTheScalarKernels) {
       comparePairs(fixed(centreX - ((count - 1) * columnX - (rows - 1) * columnY) / 131072.0),
                    fixed(centreY - ((count - 1) * columnY + (rows - 1) * columnX) / 131072.0), -columnY, columnX, columnX, columnY, count, rows, source, true, random);
     }
+    // Downscales along the rows: chunks whose lanes all blend one source row pair (loaded once and
+    // permuted), spans either side of the 64-pel limit, starts against the last column or row pair.
+    const int32_t columnSteps[] = {0x40000, 0x41000, 0x42AAA, 0x43000, 0x10000, 0x8000};
+    for (int trial = 0; trial < 200; ++trial) {
+      const int32_t columnX = (trial % 2 ? 1 : -1) * (columnSteps[trial % 6] + uniform(-8, 8));
+      const int32_t columnY = trial % 4 == 0 ? 0 : uniform(-0x600, 0x600);
+      const int32_t x = trial % 3 == 0 ? (kWidth - 2) * 0x10000 - uniform(0, 0x30000) : uniform(0, (kWidth - 1) * 0x10000);
+      const int32_t y = trial % 5 == 0 ? (kHeight - 2) * 0x10000 + uniform(0, 0xFFFF) : uniform(0, (kHeight - 1) * 0x10000);
+      comparePairs(x, y, uniform(-0x8000, 0x8000), trial % 2 ? 0x40000 : uniform(0x100, 0x20000), columnX, columnY, uniform(1, 70), uniform(1, 4), source, true, random);
+    }
   }
 }
 
