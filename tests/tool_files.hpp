@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -14,52 +15,35 @@
 
 namespace tooltest {
 
-struct Raster {  // interleaved samples, row after row; 8-bit samples held in 16-bit values
+// Interleaved samples, row after row, as the codecs take them: bytes at 8 bits, host-order values at
+// 16 (libpng swaps them to its big-endian order when told to).
+struct Raster {
   int width = 0, height = 0, channels = 1, depth = 8;
-  std::vector<uint16_t> samples;
-  uint16_t at(int x, int y, int c) const { return samples[(size_t(y) * width + x) * channels + c]; }
+  std::vector<uint8_t> bytes;
+  uint16_t sample(size_t i) const { uint16_t s = bytes[i]; return depth == 8 ? s : (std::memcpy(&s, &bytes[2 * i], 2), s); }
+  uint16_t at(int x, int y, int c) const { return sample((size_t(y) * width + x) * channels + c); }
   bool operator==(const Raster&) const = default;
 };
 
 inline Raster randomRaster(int width, int height, int channels, int depth, uint32_t seed) {
-  Raster raster{width, height, channels, depth, std::vector<uint16_t>(size_t(width) * height * channels)};
-  std::mt19937 random(seed);
-  for (auto& s : raster.samples) s = uint16_t(random() & (depth == 16 ? 0xFFFF : 0xFF));
+  Raster raster{width, height, channels, depth, std::vector<uint8_t>(size_t(width) * height * channels * depth / 8)};
+  for (std::mt19937 random(seed); auto& b : raster.bytes) b = uint8_t(random());
   return raster;
 }
 
-inline std::vector<uint8_t> bytesOf(const Raster& r, bool native) {
-  std::vector<uint8_t> bytes;
-  for (const uint16_t s : r.samples) {
-    uint8_t pair[2] = {uint8_t(s >> 8), uint8_t(s)};        // big-endian, as PNG stores it
-    if (native && r.depth == 16) std::memcpy(pair, &s, 2);  // host order, as libtiff takes it
-    bytes.insert(bytes.end(), pair + (r.depth == 8), pair + 2);
-  }
-  return bytes;
-}
-inline void setSamples(Raster& r, const uint8_t* bytes, bool native) {
-  for (size_t i = 0; i < size_t(r.width) * r.height * r.channels; ++i) {
-    uint16_t s = r.depth == 8 ? bytes[i] : uint16_t(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-    if (native && r.depth == 16) std::memcpy(&s, bytes + 2 * i, 2);
-    r.samples.push_back(s);
-  }
-}
+constexpr int kPngHostOrder = std::endian::native == std::endian::little ? PNG_TRANSFORM_SWAP_ENDIAN : 0;
 
 inline void writePng(const std::string& path, const Raster& r) {  // libpng aborts on an error
-  const std::vector<uint8_t> bytes = bytesOf(r, false);
-  constexpr int kTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
+  std::vector<png_bytep> rows;
+  for (int y = 0; y < r.height; ++y) rows.push_back(const_cast<uint8_t*>(&r.bytes[r.bytes.size() / r.height * y]));
   FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr) << path;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_init_io(png, file);
-  png_set_IHDR(png, info, r.width, r.height, r.depth, kTypes[r.channels - 1], PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < r.height; ++y) png_write_row(png, &bytes[bytes.size() / r.height * y]);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(file);
+  png_set_IHDR(png, info, r.width, r.height, r.depth, (r.channels >= 3 ? PNG_COLOR_MASK_COLOR : 0) | (r.channels % 2 ? 0 : PNG_COLOR_MASK_ALPHA), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(png, info, rows.data()), png_write_png(png, info, kPngHostOrder, nullptr);
+  png_destroy_write_struct(&png, &info), std::fclose(file);
 }
 
 inline Raster readPng(const std::string& path) {
@@ -67,15 +51,10 @@ inline Raster readPng(const std::string& path) {
   if (file == nullptr) return ADD_FAILURE() << "no file " << path, Raster{};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
-  png_init_io(png, file);  // a broken file aborts the test: the tool's own output must never be one
-  png_read_info(png, info);
-  Raster r{int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), png_get_channels(png, info),
-           png_get_bit_depth(png, info), {}};
-  std::vector<png_byte> bytes(png_get_rowbytes(png, info) * r.height);
-  for (int y = 0; y < r.height; ++y) png_read_row(png, &bytes[bytes.size() / r.height * y], nullptr);
-  setSamples(r, bytes.data(), false);
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
+  png_init_io(png, file), png_read_png(png, info, kPngHostOrder, nullptr);  // a broken file aborts the test
+  Raster r{int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), png_get_channels(png, info), png_get_bit_depth(png, info), {}};
+  for (int y = 0; y < r.height; ++y) r.bytes.insert(r.bytes.end(), png_get_rows(png, info)[y], png_get_rows(png, info)[y] + png_get_rowbytes(png, info));
+  png_destroy_read_struct(&png, &info, nullptr), std::fclose(file);
   return r;
 }
 
@@ -84,11 +63,10 @@ inline void writeTiff(const std::string& path, const Raster& r) {
   ASSERT_NE(tiff, nullptr) << path;
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(r.width)), TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(r.height));
   TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, r.depth), TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, r.channels);
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, r.channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 2u);  // several strips, the last one partial at odd heights
+  // Several strips, the last one partial at odd heights.
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, r.channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK), TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 2u);
   if (const uint16_t alpha = EXTRASAMPLE_UNASSALPHA; r.channels % 2 == 0) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
-  const std::vector<uint8_t> bytes = bytesOf(r, true);
-  for (int y = 0; y < r.height; ++y) EXPECT_GE(TIFFWriteScanline(tiff, (void*)&bytes[bytes.size() / r.height * y], y), 0);
+  for (int y = 0; y < r.height; ++y) EXPECT_GE(TIFFWriteScanline(tiff, const_cast<uint8_t*>(&r.bytes[r.bytes.size() / r.height * y]), y), 0);
   TIFFClose(tiff);
 }
 
@@ -99,10 +77,8 @@ inline Raster readTiff(const std::string& path) {
   uint16_t depth = 0, channels = 0;
   TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width), TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &depth), TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &channels);
-  Raster r{int(width), int(height), channels, depth, {}};
-  std::vector<uint8_t> bytes(TIFFScanlineSize(tiff) * height);
-  for (uint32_t y = 0; y < height; ++y) EXPECT_GE(TIFFReadScanline(tiff, &bytes[y * bytes.size() / height], y, 0), 0);
-  setSamples(r, bytes.data(), true);
+  Raster r{int(width), int(height), channels, depth, std::vector<uint8_t>(TIFFScanlineSize(tiff) * height)};
+  for (uint32_t y = 0; y < height; ++y) EXPECT_GE(TIFFReadScanline(tiff, &r.bytes[y * r.bytes.size() / height], y, 0), 0);
   TIFFClose(tiff);
   return r;
 }
