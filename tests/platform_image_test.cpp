@@ -165,6 +165,15 @@ TEST(PelCopy, OverlappingWindowsCopyAsFromASnapshotAndRefusals) {
 }
 
 // Growing copies what was there and zeroes the rest, even where an earlier, longer life wrote.
+// The largest 32-bit pel of a window, unsigned, looked for in every row (not past a row's end).
+TEST(PelMax, LargestUnsignedPelOfEveryRow) {
+  uint32_t pels[2][4] = {{5, 7, 1, 0xFFFFFFFF}, {2, 0x80000001u, 3, 9}};
+  const kimg_window window = makeWindow(3, 2, 0, 0, 4, pels, 4);
+  uint32_t largest = 0;
+  EXPECT_EQ(kip_pelUnaryMaxWindow32(&window, &largest), 0);
+  EXPECT_EQ(largest, 0x80000001u);
+}
+
 TEST(Vector32, ResizeKeepsContentsAndZeroesNewEntries) {
   ScopedVector vector;
   kstd_vector32& v = *vector.get();
