@@ -2,13 +2,10 @@
 // the normalised ones (kip_affineProjectNorm, 16). Refusals leave destination, coverage and every
 // out-parameter alone; successes write only entries. On success *willClip is the clip test's
 // verdict; an inside sampling leaves the coverage alone and counts yCount samples; a clipped one
-// gives the coverage the projection's transform and reports its largest entry, and with nearest
-// sampling each coverage entry is coverageValue times a sample count that bounds its sum.
-// Normalised ranges lie within the entries and hold means no larger than a pel; an empty range
-// leaves *sampleCount unwritten.
+// gives the coverage the projection's transform. Normalised ranges lie within the entries; an
+// empty range leaves *sampleCount unwritten.
 #include "fuzz_support.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 using namespace kipfuzz;
@@ -22,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            "kip_affineProjectClippedWindow", "kip_affineProjectClippedWindow16",
                                            "kip_affineProjectNorm",          "kip_affineProjectNorm16"};
   const char* name = kNames[form];
-  const uint32_t maxPel = sixteen ? 65535 : 255;
   Sampling sampling = makeSampling(in, sixteen ? 2 : 1, 160);
   affineSampleParams& params = sampling.params;
   const ExactImage& source = *sampling.source;
@@ -98,23 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       KIPFUZZ_CHECK(sampleCount == static_cast<uint32_t>(params.yCount), name, "an inside sampling's sampleCount");
     } else {
       expectDestXform(name, params, 1, windows ? outXform : coverage.image->imageFromClient);
-      uint32_t largest = 0;
-      bool all = true;
-      for (int32_t i = 0; i < params.xCount; ++i) {
-        uint32_t cover = 0, sum = 0;
-        if (!coverage.entry(windows, i, &cover)) {
-          all = false;
-          continue;
-        }
-        largest = std::max(largest, cover);
-        if (params.sampleMode != KIP_SAMPLE_NEAREST || coverageValue == 0 || params.yCount > 65536) continue;
-        const uint32_t samples = cover / coverageValue;
-        KIPFUZZ_CHECK(cover % coverageValue == 0 && samples <= static_cast<uint32_t>(params.yCount), name,
-                      "a nearest coverage entry is not coverageValue times a sample count");
-        KIPFUZZ_CHECK(!destination.entry(windows, i, &sum) || uint64_t{sum} <= uint64_t{samples} * maxPel, name,
-                      "an entry exceeds its inside samples");
-      }
-      KIPFUZZ_CHECK(!all || sampleCount == largest, name, "sampleCount is not the largest coverage entry");
     }
   } else if (status >= 0) {
     const bool range = validStartArg != nullptr && validEndArg != nullptr;
@@ -126,11 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (range) {
       KIPFUZZ_CHECK(validStart == validEnd ? sampleCount == kUnwritten : !sampleCountArg || sampleCount == 1, name,
                     "sampleCount of means");
-      for (uint32_t i = validStart; i < validEnd && params.sampleMode <= KIP_SAMPLE_LINEAR2; ++i) {
-        uint32_t mean = 0;
-        KIPFUZZ_CHECK(!destination.entry(false, static_cast<int32_t>(i), &mean) || mean <= maxPel, name,
-                      "a mean larger than any pel");
-      }
     }
   }
   checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
