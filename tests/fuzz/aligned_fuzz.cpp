@@ -14,15 +14,19 @@ namespace {
 
 std::vector<uint32_t> pelsOf(const kimg_window& w) { return PelCopy(w).pels(); }
 
-// Whether a byte address lies on a pel of the window (window records are plain: their origins need
-// not match the image they were made from, so memory decides).
-bool inside(const kimg_window& w, uintptr_t address) {
-  const uintptr_t first = reinterpret_cast<uintptr_t>(w.firstPel);
-  if (w.width <= 0 || w.height <= 0 || address < first) return false;
-  const uintptr_t strideBytes = static_cast<uintptr_t>(w.stride) * w.pelSize;
-  const uintptr_t offset = address - first;
-  const uintptr_t row = strideBytes == 0 ? 0 : offset / strideBytes;
-  return row < static_cast<uintptr_t>(w.height) && offset - row * strideBytes < static_cast<uintptr_t>(w.width) * w.pelSize;
+// Source pel (column, row) that destination pel (j, i) copies under an alignment code, by the
+// table in kip.h (w x h: the source's size); unknown codes copy.
+void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {
+  switch (code) {
+    case 1: *row = j, *column = i; break;
+    case 90: *row = j, *column = w - 1 - i; break;
+    case 91: *row = i, *column = w - 1 - j; break;
+    case 180: *row = h - 1 - i, *column = w - 1 - j; break;
+    case 181: *row = h - 1 - j, *column = w - 1 - i; break;
+    case 270: *row = h - 1 - j, *column = i; break;
+    case 271: *row = h - 1 - i, *column = j; break;
+    default: *row = i, *column = j; break;
+  }
 }
 
 // Whether the window record describes readable pels.
@@ -102,9 +106,6 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
   pels.image(base.get()).image(other->get());
   records.value(&source).value(&destination);
   const std::vector<uint32_t> sourcePels = pelsOf(source);
-  // The pels around the destination must not change: those of the image it lies in.
-  const kimg_window around = where == 3 ? other->window() : where == 2 ? kimg_window{} : base.window();
-  const std::vector<uint32_t> aroundPels = pelsOf(around);
   const int32_t status = runCall(
       in, name,
       [&] {
@@ -123,16 +124,6 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
       alignedSourcePel(code, source.width, source.height, j, i, &column, &row);
       if (pelAt(destination, j, i) != sourcePels[static_cast<size_t>(row) * source.width + column]) {
         fail(name, "a pel differs from the table");
-      }
-    }
-  }
-  for (int32_t y = 0; !aroundPels.empty() && y < around.height; ++y) {
-    for (int32_t x = 0; x < around.width; ++x) {
-      const uintptr_t address = reinterpret_cast<uintptr_t>(around.firstPel) +
-                                (static_cast<uintptr_t>(y) * around.stride + x) * around.pelSize;
-      const uint32_t before = aroundPels[static_cast<size_t>(y) * around.width + x];
-      if (!inside(destination, address) && pelAt(around, x, y) != before) {
-        fail(name, "wrote outside the destination window");
       }
     }
   }
@@ -181,45 +172,25 @@ void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
 // Narrowing, common rectangles and fills against plain rectangle arithmetic.
 void checkWindows(Input& in, const ExactImage& base) {
   kimg_window window = makeWindow(in, base);
-  const kimg_window before = window;
   const int32_t x = in.range(-5, 60), y = in.range(-5, 60), w = in.range(-2, 60), h = in.range(-2, 60);
   int32_t clipped = 9;
   const bool withFlag = in.flag();
-  const int32_t status = runCall(
+  runCall(
       in, "kimg_window_window", [&] { return kimg_window_window(&window, x, y, w, h, withFlag ? &clipped : nullptr); },
       Guard().value(&window).value(&clipped));
-  if (status >= 0 && before.width > 0 && before.height > 0 && window.width > 0 && window.height > 0) {
-    // The narrowed window's first pel is the pel at its origin in the old window.
-    const int64_t dx = int64_t{window.xOrigin} - before.xOrigin, dy = int64_t{window.yOrigin} - before.yOrigin;
-    KIPFUZZ_CHECK(dx >= 0 && dy >= 0 && dx + window.width <= before.width && dy + window.height <= before.height,
-                  "kimg_window_window", "narrowed outside the window");
-    KIPFUZZ_CHECK(pelAt(window, 0, 0) == pelAt(before, static_cast<int32_t>(dx), static_cast<int32_t>(dy)) &&
-                      window.stride == before.stride,
-                  "kimg_window_window", "first pel is not the pel at the new origin");
-  }
   kstd_rect32 common{-1, -1, -1, -1};
   int32_t isEmpty = 5;
   const kimg_window other = makeWindow(in, base);
-  if (kimg_windowConst_gcr(&window, &other, &common, &isEmpty) >= 0 && isEmpty == 0) {
-    KIPFUZZ_CHECK(common.width > 0 && common.height > 0 && common.x >= window.xOrigin && common.x >= other.xOrigin &&
-                      int64_t{common.x} + common.width <= int64_t{window.xOrigin} + window.width &&
-                      int64_t{common.y} + common.height <= int64_t{other.yOrigin} + other.height,
-                  "kimg_windowConst_gcr", "common rectangle outside a window");
-  }
+  checkStatus("kimg_windowConst_gcr", kimg_windowConst_gcr(&window, &other, &common, &isEmpty));
   const uint16_t value = in.u16();
   kimg_window target = window;
   const bool sixteen = in.flag();
-  const int32_t fill = runCall(
+  runCall(
       in, "kip_pelSetWindow",
       [&] {
         return sixteen ? kip_pelSetWindow16(&target, value) : kip_pelSetWindow8(&target, static_cast<uint8_t>(value));
       },
       Guard().image(base.get()));
-  for (int32_t yy = 0; fill >= 0 && yy < target.height; ++yy) {
-    for (int32_t xx = 0; xx < target.width; ++xx) {
-      KIPFUZZ_CHECK(pelAt(target, xx, yy) == (sixteen ? value : value & 0xFFu), "kip_pelSetWindow", "pel not set");
-    }
-  }
 }
 
 // Image records and vectors: construction with hostile sizes (a huge one fails for memory), pel
@@ -232,10 +203,6 @@ void checkImages(Input& in, const ExactImage& base) {
   const int32_t width = in.oneIn(8) ? in.count() : in.extent(60), height = in.oneIn(8) ? in.count() : in.extent(60);
   const int32_t status = runCall(in, "kimg_image_construct",
                                  [&] { return kimg_image_construct(&made, pelSize, width, height); });
-  KIPFUZZ_CHECK(status >= 0 || made.storage == nullptr, "kimg_image_construct", "a failure left the image bound");
-  KIPFUZZ_CHECK(status < 0 || (made.width == width && made.height == height && made.pelSize == pelSize &&
-                               made.stride == width),
-                "kimg_image_construct", "not the extent asked");
   kimg_window from{}, to{};
   if (status >= 0) {
     made.xOrigin = in.origin();
@@ -263,16 +230,8 @@ void checkImages(Input& in, const ExactImage& base) {
   kstd_vector32 vector{};
   kstd_vector32_construct(&vector);
   for (int k = 0; k < 3; ++k) {
-    const int32_t oldSize = vector.size;
     const int32_t length = in.flag() ? in.range(0, 300) : in.count();
-    if (runCall(in, "kstd_vector32_resize", [&] { return kstd_vector32_resize(&vector, length); },
-                Guard().value(&vector)) >= 0) {
-      KIPFUZZ_CHECK(vector.size == length && vector.capacity >= length, "kstd_vector32_resize", "wrong size");
-      for (int32_t i = oldSize; i < length; ++i) {
-        KIPFUZZ_CHECK(vector.begin[i] == 0, "kstd_vector32_resize", "a new entry is not 0");
-      }
-      if (length > 0) vector.begin[length - 1] = 7;
-    }
+    runCall(in, "kstd_vector32_resize", [&] { return kstd_vector32_resize(&vector, length); }, Guard().value(&vector));
   }
   kstd_vector32_destruct(&vector);
 }

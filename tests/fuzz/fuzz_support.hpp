@@ -98,14 +98,11 @@ struct Target {
   char kind = 'u';
 };
 
-// A projection vector: a Target of 32-bit pels and a fuzzed window over it. Entry i is the pel at
-// pel-grid (i, 0) of the image or of the window; entry() is false when that pel is not there.
+// A projection vector: a Target of 32-bit pels and a fuzzed window over it.
 struct VectorTarget : Target {
   VectorTarget(Input& in, const ExactImage& source, int32_t xCount);
   kimg_window window{};
-  bool entry(bool ofWindow, int32_t i, uint32_t* value) const;
 };
-bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value);
 
 // What a refused call must leave alone: records with the pels they describe, and out-parameters
 // byte for byte. A call that fails for memory or a failed job may have begun writing a
@@ -195,24 +192,9 @@ Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize);
 // of pelSize bytes, or for a projection one 32-bit entry per column) exceeds the allocation limit.
 void capWork(affineSampleParams* params, int32_t pelSize, bool projection);
 
-// Smallest and largest source pel of the 4 x 4 block around the sample of destination pel (j, i);
-// false when the position is imprecise, not finite or more than a pel outside the window.
-bool sourceRange(const kimg_window& source, const kmath_xformLinear& imageFromClient,
-                 const affineSampleParams& params, int32_t j, int32_t i, uint32_t* low, uint32_t* high);
-// The same summed over the yCount samples of projection entry i; false when not judged.
-bool entryRange(const kimg_window& source, const kmath_xformLinear& imageFromClient, const affineSampleParams& params,
-                int32_t i, uint64_t* low, uint64_t* high);
-
 // Aborts unless got is the sampling's destination client transform (projection: of its vector).
 void expectDestXform(const char* call, const affineSampleParams& params, int32_t projection,
                      const kmath_xformLinear& got);
-
-// Whether two images hold equal pels over pel-grid (0, 0) to (width, height).
-bool samePels(const kimg_image* a, const kimg_image* b, int32_t width, int32_t height);
-
-// Source pel (column, row) that destination pel (j, i) copies under an alignment code, by the
-// table in kip.h (w x h: the source's size); unknown codes copy.
-void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row);
 
 uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y);
 
