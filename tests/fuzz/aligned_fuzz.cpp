@@ -12,8 +12,6 @@ using namespace kipfuzz;
 
 namespace {
 
-std::vector<uint32_t> pelsOf(const kimg_window& w) { return PelCopy(w).pels(); }
-
 // Source pel (column, row) that destination pel (j, i) copies under an alignment code, by the
 // table in kip.h (w x h: the source's size); unknown codes copy.
 void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {

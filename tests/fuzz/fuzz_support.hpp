@@ -132,18 +132,8 @@ class Guard {
   std::vector<Entry> entries_;
 };
 
-// The pels of a valid window (empty otherwise), to find what a call wrote.
-class PelCopy {
- public:
-  explicit PelCopy(const kimg_window& window);
-  const std::vector<uint32_t>& pels() const { return pels_; }
-  // Aborts unless every pel outside pel-grid columns [x0, x1) of rows [y0, y1) is as it was.
-  void expectOnlyWritten(const char* call, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const;
-
- private:
-  kimg_window window_{};
-  std::vector<uint32_t> pels_;
-};
+// The pels of a valid window, row by row (none otherwise).
+std::vector<uint32_t> pelsOf(const kimg_window& window);
 
 // One input's run. Installs the hooks the input chooses: an optimization hook forbidding the
 // routines of a bit mask (and checking kip asks only documented names), a processor without SIMD

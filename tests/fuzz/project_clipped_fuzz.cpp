@@ -1,6 +1,6 @@
 // Fuzz target: the clipped projections (kip_affineProjectClipped, 16, and their window forms) and
 // the normalised ones (kip_affineProjectNorm, 16). Refusals leave destination, coverage and every
-// out-parameter alone; successes write only entries. On success *willClip is the clip test's
+// out-parameter alone. On success *willClip is the clip test's
 // verdict; an inside sampling leaves the coverage alone and counts yCount samples; a clipped one
 // gives the coverage the projection's transform. Normalised ranges lie within the entries; an
 // empty range leaves *sampleCount unwritten.
@@ -56,9 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   guard.image(destination.image).window(&destination.window).value(&sampleCount).value(&willClip);
   guard.value(&validStart).value(&validEnd).value(&outXform);
   coverageGuard.image(coverage.image).window(&coverage.window);
-  // Image forms write the image's pels, window forms the window's: row 0 of the pel grid only.
-  const auto pels = [&](VectorTarget& t) { return PelCopy(windows ? t.window : ExactImage::windowOf(t.image)); };
-  const PelCopy destinationPels = pels(destination), coveragePels = pels(coverage);
   kimg_image* coverageImage = coverageArg != nullptr ? coverageArg->image : nullptr;
   kimg_window* coverageWindow = coverageArg != nullptr ? &coverageArg->window : nullptr;
   const int32_t status = runCall(in, name, [&] {
@@ -83,9 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status < 0) {
     guard.expectUnchanged(name);
     coverageGuard.expectUnchanged(name);
-  } else {
-    destinationPels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
-    coveragePels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
   }
   if (status >= 0 && !norm) {
     KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");

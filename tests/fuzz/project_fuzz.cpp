@@ -1,7 +1,7 @@
 // Fuzz target: the affine projections (kip_affineProject, 16, and their window forms). A refused
 // call leaves the destination, *sampleCount and the returned transform alone. A successful one
-// reports yCount samples and the projection's transform, and writes no pel but those of entries
-// at pel-grid (i, 0). A window source is read only inside the window.
+// reports yCount samples and the projection's transform. A window source is read only inside the
+// window.
 #include "fuzz_support.hpp"
 
 #include <cstring>
@@ -45,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool wasBound = target.image->storage != nullptr;
   Guard guard;
   guard.image(target.image).window(&target.window).value(&sampleCount).value(&outXform);
-  const PelCopy pelsBefore(windows ? target.window : ExactImage::windowOf(target.image));
   const int32_t status = runCall(
       in, name,
       [&] {
@@ -71,7 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       (d.storage != nullptr && d.pelSize == 4 && d.width == params.xCount && d.height == 1 &&
                        d.xOrigin == 0 && d.yOrigin == 0),
                   name, "a new destination is not an xCount x 1 vector");
-    pelsBefore.expectOnlyWritten(name, 0, 0, params.xCount, 1);
   }
   checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   return 0;
