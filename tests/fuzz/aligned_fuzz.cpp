@@ -1,8 +1,8 @@
 // Fuzz target: the aligned fast path (kip_affineTransformAligned, 16) and the image, window, pel and
 // vector functions under it. Sources and destinations are windows of exact images, or of images that
 // alias one block at other origins and strides, so that overlap, in-place work and pel-grid
-// matching all meet hostile records. Every success is compared with a copy made here from the pels
-// as they were; every refusal leaves all pels and records alone.
+// matching all meet hostile records. An aligned copy is compared with the pel table in kip.h; every
+// refusal leaves all pels and records alone.
 #include "fuzz_support.hpp"
 
 #include <algorithm>
@@ -32,23 +32,6 @@ bool describesPels(const kimg_window& w) {
   return (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width >= 0 && w.height >= 0 &&
          w.stride >= w.width && (w.firstPel != nullptr || w.width == 0 || w.height == 0) &&
          int64_t{w.xOrigin} + w.width <= INT32_MAX && int64_t{w.yOrigin} + w.height <= INT32_MAX;
-}
-
-// After a copy by pel-grid place from `from` into `to`: where they overlap, to holds the pels from
-// had; elsewhere its own (unless loose: a copy between overlapping memory may have written there).
-void expectGridCopy(const char* name, const kimg_window& to, const std::vector<uint32_t>& toBefore,
-                    const kimg_window& from, const std::vector<uint32_t>& fromBefore, bool loose) {
-  for (int32_t y = 0; y < to.height; ++y) {
-    for (int32_t x = 0; x < to.width; ++x) {
-      const int64_t fx = int64_t{to.xOrigin} + x - from.xOrigin, fy = int64_t{to.yOrigin} + y - from.yOrigin;
-      const bool common = fx >= 0 && fy >= 0 && fx < from.width && fy < from.height;
-      const uint32_t expected = common ? fromBefore[static_cast<size_t>(fy * from.width + fx)]
-                                       : toBefore[static_cast<size_t>(y) * to.width + x];
-      if (pelAt(to, x, y) != expected && (common || !loose)) {
-        fail(name, common ? "a pel not copied by pel-grid place" : "wrote outside the common part");
-      }
-    }
-  }
 }
 
 // A second image over the first one's block: another stride, origin and extent that stay inside it.
@@ -114,8 +97,9 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
       pels);
   records.expectUnchanged(name);
   if (status < 0) return;
-  KIPFUZZ_CHECK(source.pelSize == pelSize && destination.pelSize == pelSize, name, "accepted a wrong pel size");
-  KIPFUZZ_CHECK(destination.width == w && destination.height == h, name, "accepted sizes that do not fit the code");
+  KIPFUZZ_CHECK(source.pelSize == pelSize && destination.pelSize == pelSize && destination.width == w &&
+                    destination.height == h,
+                name, "accepted a wrong pel size or sizes that do not fit the code");
   for (int32_t i = 0; i < destination.height; ++i) {
     for (int32_t j = 0; j < destination.width; ++j) {
       int32_t column = 0, row = 0;
@@ -127,8 +111,7 @@ void checkAligned(Input& in, const ExactImage& base, bool allowAlias) {
   }
 }
 
-// Pel copies match pels by pel-grid coordinates: the common part of the two extents, as the source
-// was before the call (memory may overlap).
+// Pel copies between windows of one block, overlapping or not.
 void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
   const int32_t pelSize = base.get()->pelSize;
   static constexpr const char* kNames[] = {"kip_pelCopyWindow8", "kip_pelCopyWindow16", "kip_pelCopyWindow32"};
@@ -145,29 +128,17 @@ void checkPelCopy(Input& in, const ExactImage& base, bool allowAlias) {
   }
   Guard record;
   record.value(&destination);
-  const std::vector<uint32_t> sourcePels = pelsOf(source), destinationPels = pelsOf(destination);
-  kimg_window* d = &destination;
-  const int32_t status = runCall(
-      in, name,
-      [&] {
-        switch (kind) {
-          case 0: return kip_pelCopyWindow8(&source, d);
-          case 1: return kip_pelCopyWindow16(&source, d);
-          default: return kip_pelCopyWindow32(&source, d);
-        }
-      },
-      Guard().image(base.get()));
+  static constexpr decltype(&kip_pelCopyWindow8) kCopies[] = {kip_pelCopyWindow8, kip_pelCopyWindow16,
+                                                              kip_pelCopyWindow32};
+  const int32_t status =
+      runCall(in, name, [&] { return kCopies[kind](&source, &destination); }, Guard().image(base.get()));
   record.expectUnchanged(name);
-  if (status < 0) return;
-  KIPFUZZ_CHECK(describesPels(source) && source.pelSize == 1 << kind && destination.pelSize == 1 << kind, name,
+  const int32_t size = 1 << kind;
+  KIPFUZZ_CHECK(status < 0 || (describesPels(source) && source.pelSize == size && destination.pelSize == size), name,
                 "accepted a bad window");
-  // Rows of different strides that overlap in memory have no defined order; only equal strides
-  // (or disjoint memory) promise the copy of the pels as they were.
-  if (source.stride != destination.stride && alias.image.storage != nullptr) return;
-  expectGridCopy(name, destination, destinationPels, source, sourcePels, alias.image.storage != nullptr);
 }
 
-// Narrowing, common rectangles and fills against plain rectangle arithmetic.
+// Narrowing, common rectangles and fills of hostile windows.
 void checkWindows(Input& in, const ExactImage& base) {
   kimg_window window = makeWindow(in, base);
   const int32_t x = in.range(-5, 60), y = in.range(-5, 60), w = in.range(-2, 60), h = in.range(-2, 60);
@@ -192,8 +163,7 @@ void checkWindows(Input& in, const ExactImage& base) {
 }
 
 // Image records and vectors: construction with hostile sizes (a huge one fails for memory), pel
-// copies between whole images by pel-grid place, client transforms, and vector resizes. A failure
-// leaves every record as it was.
+// copies between whole images, client transforms, and vector resizes.
 void checkImages(Input& in, const ExactImage& base) {
   kimg_image made{};
   kimg_image_constructUnbound(&made);
@@ -209,11 +179,8 @@ void checkImages(Input& in, const ExactImage& base) {
   // Pel copies by pel-grid place, from the fuzzed image into the new one, of the same pel size.
   if (status >= 0 && base.bound() && base.get()->pelSize == pelSize && (pelSize == 1 || pelSize == 2) &&
       kimg_windowConst_init(&from, base.get()) >= 0 && kimg_windowConst_init(&to, &made) >= 0) {
-    const std::vector<uint32_t> before = pelsOf(to), source = pelsOf(from);
-    const int32_t copied = runCall(in, "kip_pelCopy", [&] {
-      return pelSize == 1 ? kip_pelCopy8(base.get(), &made) : kip_pelCopy16(base.get(), &made);
-    });
-    if (copied >= 0) expectGridCopy("kip_pelCopy", to, before, from, source, false);
+    runCall(in, "kip_pelCopy",
+            [&] { return pelSize == 1 ? kip_pelCopy8(base.get(), &made) : kip_pelCopy16(base.get(), &made); });
   }
   const kmath_xformLinear xform = in.xform();
   Guard().value(&made).check("kimg_image_setLinearImageFromClientXform",
