@@ -60,22 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kimg_window* coverageWindow = coverageArg != nullptr ? &coverageArg->window : nullptr;
   const int32_t status = runCall(in, name, [&] {
     const kimg_image* s = source.get();
-    switch (form) {
-      case 0: return kip_affineProjectClipped(s, destination.image, coverageImage, &params, cacheArg, coverageValue,
-                                              sampleCountArg, willClipArg);
-      case 1: return kip_affineProjectClipped16(s, destination.image, coverageImage, &params, cacheArg,
-                                                coverageValue, sampleCountArg, willClipArg);
-      case 2: return kip_affineProjectClippedWindow(&sourceWindow, &sourceXform, &destination.window,
-                                                    coverageWindow, &params, cacheArg, outXformArg, coverageValue,
-                                                    sampleCountArg, willClipArg);
-      case 3: return kip_affineProjectClippedWindow16(&sourceWindow, &sourceXform, &destination.window,
-                                                      coverageWindow, &params, cacheArg, outXformArg, coverageValue,
-                                                      sampleCountArg, willClipArg);
-      case 4: return kip_affineProjectNorm(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                           validStartArg, validEndArg);
-      default: return kip_affineProjectNorm16(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                              validStartArg, validEndArg);
+    const auto pick = [&](auto eight, auto sixteenBit) { return sixteen ? sixteenBit : eight; };
+    if (form < 2) {
+      return pick(kip_affineProjectClipped, kip_affineProjectClipped16)(
+          s, destination.image, coverageImage, &params, cacheArg, coverageValue, sampleCountArg, willClipArg);
     }
+    if (form < 4) {
+      return pick(kip_affineProjectClippedWindow, kip_affineProjectClippedWindow16)(
+          &sourceWindow, &sourceXform, &destination.window, coverageWindow, &params, cacheArg, outXformArg,
+          coverageValue, sampleCountArg, willClipArg);
+    }
+    return pick(kip_affineProjectNorm, kip_affineProjectNorm16)(s, destination.image, &params, clipped, cacheArg,
+                                                                sampleCountArg, validStartArg, validEndArg);
   });
   if (status < 0) {
     guard.expectUnchanged(name);
