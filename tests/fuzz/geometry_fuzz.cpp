@@ -1,7 +1,7 @@
 // Fuzz target: the sampling-geometry queries (sample parameters, destination transform, image
 // alignment, clip tests, largest source rectangle). Failures leave every out-parameter alone (the
-// clip tests may leave *willClip at 1); successes give stored values, finite transforms, known
-// alignment codes, clip verdicts of 0 or 1 and source rectangles of no negative size.
+// clip tests may leave *willClip at 1); successes give known alignment codes, clip verdicts of 0
+// or 1 and source rectangles of no negative size.
 #include "fuzz_support.hpp"
 
 #include <cmath>
@@ -41,13 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   affineSampleParams params{rect, mode, xCount, yCount};
   affineSampleParams out = sentinel<affineSampleParams>();
   const bool nulls = in.oneIn(16);
-  if (runCall(in, "kip_affineSampleParams_init",
-              [&] { return kip_affineSampleParams_init(nulls ? nullptr : &out, mode, &rect, xCount, yCount); },
-              Guard().value(&out)) >= 0) {
-    KIPFUZZ_CHECK(std::memcmp(&out.affineRect, &rect, sizeof rect) == 0 && out.sampleMode == mode &&
-                      out.xCount == xCount && out.yCount == yCount,
-                  "kip_affineSampleParams_init", "stored values differ");
-  }
+  runCall(in, "kip_affineSampleParams_init",
+          [&] { return kip_affineSampleParams_init(nulls ? nullptr : &out, mode, &rect, xCount, yCount); },
+          Guard().value(&out));
 
   const kmath_xformLinear xform = in.xform();
   out = sentinel<affineSampleParams>();
@@ -61,15 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t forProjection = in.flag() ? 0 : in.range(1, 3);
   kmath_xformLinear to = sentinel<kmath_xformLinear>();
   const bool nullParams = in.oneIn(16);
-  const int32_t toStatus = runCall(
+  runCall(
       in, "kip_affineSampleParams_getDestImageFromClientXform",
       [&] {
         return kip_affineSampleParams_getDestImageFromClientXform(nullParams ? nullptr : &params, forProjection, &to);
       },
       Guard().value(&to));
-  KIPFUZZ_CHECK(toStatus < 0 || (std::isfinite(to.tx) && std::isfinite(to.ty) && std::isfinite(to.e0) &&
-                                 std::isfinite(to.e1) && std::isfinite(to.e2) && std::isfinite(to.e3)),
-                "kip_affineSampleParams_getDestImageFromClientXform", "a transform that is not finite");
 
   kmath_xformLinear imageFromClient = xform;
   if (image->bound()) kimg_imageConst_getLinearImageFromClientXform(image->get(), &imageFromClient);
