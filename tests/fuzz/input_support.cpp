@@ -64,9 +64,7 @@ int32_t Input::count() {
 
 uint32_t Input::sampleMode() {
   const uint8_t b = byte();
-  if (b == 255) return 0xFFFFFFFFu;
-  if (b == 254) return 0x80000001u;
-  return b % 8;
+  return b == 255 ? 0xFFFFFFFFu : b == 254 ? 0x80000001u : b % 8u;
 }
 
 double Input::number() {
