@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           case 1: return pick(kip_projectHorizontalWindow8, kip_projectVerticalWindow8)(srcWin, destWin, countArg);
           case 2: return pick(kip_projectHorizontalVector8, kip_projectVerticalVector8)(srcImage, vectorOut, countArg);
           default:
-            return pick(kip_projectHorizontalVectorWindow8, kip_projectVerticalVectorWindow8)(srcWin, vectorOut, countArg);
+            return pick(kip_projectHorizontalVectorWindow8, kip_projectVerticalVectorWindow8)(srcWin, vectorOut,
+                                                                                              countArg);
         }
       },
       guard);
