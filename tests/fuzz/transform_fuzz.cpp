@@ -1,6 +1,6 @@
 // Fuzz target: the affine transforms (kip_affineTransform, 16, kip_affine8). Sources are exact
 // images, so a call the clip test accepts provably reads only inside them. A refused call leaves
-// the destination alone; a successful one gives it the documented extent and client transform.
+// the destination alone; a successful one gives it the documented extent.
 #include "fuzz_support.hpp"
 
 using namespace kipfuzz;
@@ -44,12 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       },
       Guard().image(destination, inPlace));
   if (status >= 0) {
-    KIPFUZZ_CHECK(params.xCount >= 1 && params.yCount >= 1, name, "accepted counts below 1");
-    KIPFUZZ_CHECK(destination->storage != nullptr && destination->pelSize == pelSize, name, "destination pel size");
+    KIPFUZZ_CHECK(params.xCount >= 1 && params.yCount >= 1 && destination->pelSize == pelSize, name,
+                  "accepted counts below 1 or gave the destination other pels");
     KIPFUZZ_CHECK(wasBound || (destination->width == params.xCount && destination->height == params.yCount &&
                                destination->xOrigin == 0 && destination->yOrigin == 0),
                   name, "a new destination is not xCount x yCount at (0, 0)");
-    expectDestXform(name, params, 0, destination->imageFromClient);
   }
   checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   KIPFUZZ_CHECK(cache == nullptr, "kip_affineSampleCache_destruct", "handle not cleared");
