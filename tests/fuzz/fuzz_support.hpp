@@ -182,10 +182,6 @@ Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize);
 // of pelSize bytes, or for a projection one 32-bit entry per column) exceeds the allocation limit.
 void capWork(affineSampleParams* params, int32_t pelSize, bool projection);
 
-// Aborts unless got is the sampling's destination client transform (projection: of its vector).
-void expectDestXform(const char* call, const affineSampleParams& params, int32_t projection,
-                     const kmath_xformLinear& got);
-
 uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y);
 
 }  // namespace kipfuzz

@@ -1,9 +1,8 @@
-// Samplings aimed at a fuzzed source, their work budget and their destination transform.
+// Samplings aimed at a fuzzed source and their work budget.
 #include "fuzz_support.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace kipfuzz {
 
@@ -49,14 +48,6 @@ void capWork(affineSampleParams* p, int32_t pelSize, bool projection) {
   const uint64_t stored = static_cast<uint64_t>(projection ? p->xCount : samples) * pelSize;
   if (samples <= kSampleBudget || stored > kAllocationLimit) return;
   p->yCount = static_cast<int32_t>(std::max<int64_t>(1, kSampleBudget / p->xCount));
-}
-
-void expectDestXform(const char* call, const affineSampleParams& params, int32_t projection,
-                     const kmath_xformLinear& got) {
-  kmath_xformLinear expected{};
-  checkStatus("kip_affineSampleParams_getDestImageFromClientXform",
-              kip_affineSampleParams_getDestImageFromClientXform(&params, projection, &expected));
-  KIPFUZZ_CHECK(std::memcmp(&expected, &got, sizeof got) == 0, call, "not the sampling's destination transform");
 }
 
 }  // namespace kipfuzz
