@@ -18,8 +18,6 @@ namespace kipfuzz {
   do {                                       \
     if (!(condition)) ::kipfuzz::fail(call, what); \
   } while (0)
-// With KIPFUZZ_TRACE in the environment, prints a line (printf format) to stderr.
-void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Success or a code kip names; never a declined status (internal only) nor KIP_ERR_INTERNAL.
 void checkStatus(const char* call, int32_t status);
 
@@ -155,7 +153,6 @@ inline constexpr uint32_t kUnwritten = 0xDEADBEEFu;
 
 void armAllocationFault(Input& in);  // mostly none; otherwise one of the first few allocations fails
 void disarmAllocationFault();
-bool lastCallHadFault();  // whether the last runCall armed one
 
 // Runs call under the allocation fault the input chooses and checks its status; with a guard,
 // also that a failure changed nothing guarded.
@@ -164,7 +161,6 @@ int32_t runCall(Input& in, const char* name, Call&& call, const Guard& guard = G
   armAllocationFault(in);
   const int32_t status = call();
   disarmAllocationFault();
-  trace("%s -> %s%s", name, kip_statusName(status), lastCallHadFault() ? " (allocation fault armed)" : "");
   checkStatus(name, status);
   guard.check(name, status);
   return status;
