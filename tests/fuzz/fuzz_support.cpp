@@ -1,11 +1,10 @@
-// Failures, traces, statuses, the application hooks the input chooses, allocation faults and the
+// Failures, statuses, the application hooks the input chooses, allocation faults and the
 // live-block count.
 #include "fuzz_support.hpp"
 
 #include "platform/cpuinfo.hpp"
 #include "platform/memory.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,16 +17,6 @@ void fail(const char* call, const char* what, int32_t status) {
   if (status != 0) std::fprintf(stderr, " (status 0x%08X %s)", static_cast<uint32_t>(status), kip_statusName(status));
   std::fprintf(stderr, "\n");
   std::abort();
-}
-
-void trace(const char* format, ...) {
-  static const bool enabled = std::getenv("KIPFUZZ_TRACE") != nullptr;
-  if (!enabled) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(stderr, format, arguments);
-  va_end(arguments);
-  std::fputc('\n', stderr);
 }
 
 void checkStatus(const char* call, int32_t status) {
@@ -43,7 +32,6 @@ constexpr const char* kHookNames[] = {"kip_affineProcess", "kip_affineProcess16"
                                       "kf_projection_horizontal8_core",
                                       "kip_affineTransformTileBilinearAccurate16Portable"};
 uint32_t forbiddenMask = 0;
-bool faultArmed = false;
 
 int32_t fuzzHook(const char* name) {
   if (name == nullptr) fail("optimization hook", "asked with a null name");
@@ -77,10 +65,8 @@ Session::~Session() {
 
 void armAllocationFault(Input& in) {
   const int32_t failAt = in.oneIn(8) ? in.range(1, 6) : 0;
-  faultArmed = failAt != 0;
   ksys_memory_testFailAt(static_cast<uint64_t>(failAt));
 }
 void disarmAllocationFault() { ksys_memory_testFailAt(0); }
-bool lastCallHadFault() { return faultArmed; }
 
 }  // namespace kipfuzz

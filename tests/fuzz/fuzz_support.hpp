@@ -18,8 +18,6 @@ namespace kipfuzz {
   do {                                       \
     if (!(condition)) ::kipfuzz::fail(call, what); \
   } while (0)
-// With KIPFUZZ_TRACE in the environment, prints a line (printf format) to stderr.
-void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Success or a code kip names; never a declined status (internal only) nor KIP_ERR_INTERNAL.
 void checkStatus(const char* call, int32_t status);
 
@@ -98,14 +96,11 @@ struct Target {
   char kind = 'u';
 };
 
-// A projection vector: a Target of 32-bit pels and a fuzzed window over it. Entry i is the pel at
-// pel-grid (i, 0) of the image or of the window; entry() is false when that pel is not there.
+// A projection vector: a Target of 32-bit pels and a fuzzed window over it.
 struct VectorTarget : Target {
   VectorTarget(Input& in, const ExactImage& source, int32_t xCount);
   kimg_window window{};
-  bool entry(bool ofWindow, int32_t i, uint32_t* value) const;
 };
-bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value);
 
 // What a refused call must leave alone: records with the pels they describe, and out-parameters
 // byte for byte. A call that fails for memory or a failed job may have begun writing a
@@ -135,18 +130,8 @@ class Guard {
   std::vector<Entry> entries_;
 };
 
-// The pels of a valid window (empty otherwise), to find what a call wrote.
-class PelCopy {
- public:
-  explicit PelCopy(const kimg_window& window);
-  const std::vector<uint32_t>& pels() const { return pels_; }
-  // Aborts unless every pel outside pel-grid columns [x0, x1) of rows [y0, y1) is as it was.
-  void expectOnlyWritten(const char* call, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const;
-
- private:
-  kimg_window window_{};
-  std::vector<uint32_t> pels_;
-};
+// The pels of a valid window, row by row (none otherwise).
+std::vector<uint32_t> pelsOf(const kimg_window& window);
 
 // One input's run. Installs the hooks the input chooses: an optimization hook forbidding the
 // routines of a bit mask (and checking kip asks only documented names), a processor without SIMD
@@ -168,7 +153,6 @@ inline constexpr uint32_t kUnwritten = 0xDEADBEEFu;
 
 void armAllocationFault(Input& in);  // mostly none; otherwise one of the first few allocations fails
 void disarmAllocationFault();
-bool lastCallHadFault();  // whether the last runCall armed one
 
 // Runs call under the allocation fault the input chooses and checks its status; with a guard,
 // also that a failure changed nothing guarded.
@@ -177,7 +161,6 @@ int32_t runCall(Input& in, const char* name, Call&& call, const Guard& guard = G
   armAllocationFault(in);
   const int32_t status = call();
   disarmAllocationFault();
-  trace("%s -> %s%s", name, kip_statusName(status), lastCallHadFault() ? " (allocation fault armed)" : "");
   checkStatus(name, status);
   guard.check(name, status);
   return status;
@@ -194,25 +177,6 @@ Sampling makeSampling(Input& in, int32_t pelSize, int32_t maxSize);
 // Lowers yCount to keep the samples within kSampleBudget, unless what the call stores (all samples
 // of pelSize bytes, or for a projection one 32-bit entry per column) exceeds the allocation limit.
 void capWork(affineSampleParams* params, int32_t pelSize, bool projection);
-
-// Smallest and largest source pel of the 4 x 4 block around the sample of destination pel (j, i);
-// false when the position is imprecise, not finite or more than a pel outside the window.
-bool sourceRange(const kimg_window& source, const kmath_xformLinear& imageFromClient,
-                 const affineSampleParams& params, int32_t j, int32_t i, uint32_t* low, uint32_t* high);
-// The same summed over the yCount samples of projection entry i; false when not judged.
-bool entryRange(const kimg_window& source, const kmath_xformLinear& imageFromClient, const affineSampleParams& params,
-                int32_t i, uint64_t* low, uint64_t* high);
-
-// Aborts unless got is the sampling's destination client transform (projection: of its vector).
-void expectDestXform(const char* call, const affineSampleParams& params, int32_t projection,
-                     const kmath_xformLinear& got);
-
-// Whether two images hold equal pels over pel-grid (0, 0) to (width, height).
-bool samePels(const kimg_image* a, const kimg_image* b, int32_t width, int32_t height);
-
-// Source pel (column, row) that destination pel (j, i) copies under an alignment code, by the
-// table in kip.h (w x h: the source's size); unknown codes copy.
-void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row);
 
 uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y);
 

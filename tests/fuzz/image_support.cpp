@@ -153,14 +153,6 @@ VectorTarget::VectorTarget(Input& in, const ExactImage& source, int32_t xCount)
 
 namespace {
 
-bool entryOf(const kimg_window& window, int32_t i, uint32_t* value) {
-  if (window.pelSize != 4 || window.firstPel == nullptr) return false;
-  const int64_t x = int64_t{i} - window.xOrigin, y = -int64_t{window.yOrigin};
-  if (x < 0 || y < 0 || x >= window.width || y >= window.height) return false;
-  *value = pelAt(window, static_cast<int32_t>(x), static_cast<int32_t>(y));
-  return true;
-}
-
 // The window over the pels a guarded record describes (none for plain bytes or an unbound image).
 kimg_window windowOf(int kind, const void* address) {
   kimg_window w{};
@@ -175,19 +167,10 @@ kimg_window windowOf(int kind, const void* address) {
 
 }  // namespace
 
-bool VectorTarget::entry(bool ofWindow, int32_t i, uint32_t* value) const {
-  return ofWindow ? entryOf(window, i, value) : imageEntry(image, i, value);
-}
-
-bool imageEntry(const kimg_image* image, int32_t i, uint32_t* value) {
-  kimg_window window{};
-  return kimg_windowConst_init(&window, image) >= 0 && entryOf(window, i, value);
-}
-
 Guard& Guard::add(const void* address, size_t size, int kind, bool inPlace) {
   if (address == nullptr || size == 0) return *this;
   const auto* p = static_cast<const unsigned char*>(address);
-  entries_.push_back({address, kind, inPlace, {p, p + size}, PelCopy(windowOf(kind, address)).pels()});
+  entries_.push_back({address, kind, inPlace, {p, p + size}, pelsOf(windowOf(kind, address))});
   return *this;
 }
 
@@ -196,42 +179,20 @@ void Guard::expectUnchanged(const char* call, bool pelsMayChange) const {
     if (std::memcmp(e.address, e.record.data(), e.record.size()) != 0) {
       fail(call, e.kind == 0 ? "wrote an out-parameter it must not" : "changed a record it must not");
     }
-    if (!(pelsMayChange && e.inPlace) && PelCopy(windowOf(e.kind, e.address)).pels() != e.pels) {
+    if (!(pelsMayChange && e.inPlace) && pelsOf(windowOf(e.kind, e.address)) != e.pels) {
       fail(call, "changed pels it must not");
     }
   }
 }
 
-PelCopy::PelCopy(const kimg_window& w) : window_(w) {
+std::vector<uint32_t> pelsOf(const kimg_window& w) {
+  std::vector<uint32_t> pels;
   const bool valid = (w.pelSize == 1 || w.pelSize == 2 || w.pelSize == 4) && w.width > 0 && w.height > 0 &&
                      w.firstPel != nullptr && w.stride >= w.width;
   for (int32_t y = 0; valid && y < w.height; ++y) {
-    for (int32_t x = 0; x < w.width; ++x) pels_.push_back(pelAt(w, x, y));
+    for (int32_t x = 0; x < w.width; ++x) pels.push_back(pelAt(w, x, y));
   }
-}
-
-void PelCopy::expectOnlyWritten(const char* call, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const {
-  size_t k = 0;
-  for (int32_t y = 0; !pels_.empty() && y < window_.height; ++y) {
-    for (int32_t x = 0; x < window_.width; ++x, ++k) {
-      const int64_t gx = int64_t{window_.xOrigin} + x, gy = int64_t{window_.yOrigin} + y;
-      const bool written = gx >= x0 && gx < x1 && gy >= y0 && gy < y1;
-      if (!written && pelAt(window_, x, y) != pels_[k]) fail(call, "wrote outside the pels it may write");
-    }
-  }
-}
-
-void alignedSourcePel(uint32_t code, int32_t w, int32_t h, int32_t j, int32_t i, int32_t* column, int32_t* row) {
-  switch (code) {
-    case 1: *row = j, *column = i; break;
-    case 90: *row = j, *column = w - 1 - i; break;
-    case 91: *row = i, *column = w - 1 - j; break;
-    case 180: *row = h - 1 - i, *column = w - 1 - j; break;
-    case 181: *row = h - 1 - j, *column = w - 1 - i; break;
-    case 270: *row = h - 1 - j, *column = i; break;
-    case 271: *row = h - 1 - i, *column = j; break;
-    default: *row = i, *column = j; break;
-  }
+  return pels;
 }
 
 uint32_t pelAt(const kimg_window& window, int32_t x, int32_t y) {

@@ -64,21 +64,18 @@ int32_t Input::count() {
 
 uint32_t Input::sampleMode() {
   const uint8_t b = byte();
-  if (b == 255) return 0xFFFFFFFFu;
-  if (b == 254) return 0x80000001u;
-  return b % 8;
+  return b == 255 ? 0xFFFFFFFFu : b == 254 ? 0x80000001u : b % 8u;
 }
 
 double Input::number() {
-  static constexpr double kHuge[] = {1e300, -1e300, 1e18, -1e18, std::numeric_limits<double>::max(),
-                                     -std::numeric_limits<double>::max(), 2147483648.0, -2147483649.0,
-                                     2147483647.5, 32768.0, 65536.0, 1e9};
-  static constexpr double kTiny[] = {1e-300, -1e-300, std::numeric_limits<double>::denorm_min(), -0.0, 1e-12,
-                                     1e-9, 0.5 / 65536, 1e-5};
+  using limits = std::numeric_limits<double>;
+  static constexpr double kHuge[] = {1e300, -1e300, 1e18, -1e18, limits::max(), -limits::max(), 2147483648.0,
+                                     -2147483649.0, 2147483647.5, 32768.0, 65536.0, 1e9};
+  static constexpr double kTiny[] = {1e-300, -1e-300, limits::denorm_min(), -0.0, 1e-12, 1e-9, 0.5 / 65536, 1e-5};
   switch (byte() % 16) {
-    case 15: return std::numeric_limits<double>::quiet_NaN();
-    case 14: return std::numeric_limits<double>::infinity();
-    case 13: return -std::numeric_limits<double>::infinity();
+    case 15: return limits::quiet_NaN();
+    case 14: return limits::infinity();
+    case 13: return -limits::infinity();
     case 12: return kHuge[byte() % std::size(kHuge)];
     case 11: return kTiny[byte() % std::size(kTiny)];
     case 10: {

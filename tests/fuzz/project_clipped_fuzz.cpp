@@ -1,14 +1,10 @@
 // Fuzz target: the clipped projections (kip_affineProjectClipped, 16, and their window forms) and
 // the normalised ones (kip_affineProjectNorm, 16). Refusals leave destination, coverage and every
-// out-parameter alone; successes write only entries. On success *willClip is the clip test's
-// verdict; an inside sampling leaves the coverage alone and counts yCount samples; a clipped one
-// gives the coverage the projection's transform and reports its largest entry, and with nearest
-// sampling each coverage entry is coverageValue times a sample count that bounds its sum.
-// Normalised ranges lie within the entries and hold means no larger than a pel; an empty range
-// leaves *sampleCount unwritten.
+// out-parameter alone. On success *willClip is the clip test's
+// verdict and an inside sampling leaves the coverage alone and counts yCount samples. Normalised
+// ranges lie within the entries.
 #include "fuzz_support.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 using namespace kipfuzz;
@@ -22,7 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            "kip_affineProjectClippedWindow", "kip_affineProjectClippedWindow16",
                                            "kip_affineProjectNorm",          "kip_affineProjectNorm16"};
   const char* name = kNames[form];
-  const uint32_t maxPel = sixteen ? 65535 : 255;
   Sampling sampling = makeSampling(in, sixteen ? 2 : 1, 160);
   affineSampleParams& params = sampling.params;
   const ExactImage& source = *sampling.source;
@@ -60,78 +55,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   guard.image(destination.image).window(&destination.window).value(&sampleCount).value(&willClip);
   guard.value(&validStart).value(&validEnd).value(&outXform);
   coverageGuard.image(coverage.image).window(&coverage.window);
-  // Image forms write the image's pels, window forms the window's: row 0 of the pel grid only.
-  const auto pels = [&](VectorTarget& t) { return PelCopy(windows ? t.window : ExactImage::windowOf(t.image)); };
-  const PelCopy destinationPels = pels(destination), coveragePels = pels(coverage);
   kimg_image* coverageImage = coverageArg != nullptr ? coverageArg->image : nullptr;
   kimg_window* coverageWindow = coverageArg != nullptr ? &coverageArg->window : nullptr;
   const int32_t status = runCall(in, name, [&] {
     const kimg_image* s = source.get();
-    switch (form) {
-      case 0: return kip_affineProjectClipped(s, destination.image, coverageImage, &params, cacheArg, coverageValue,
-                                              sampleCountArg, willClipArg);
-      case 1: return kip_affineProjectClipped16(s, destination.image, coverageImage, &params, cacheArg,
-                                                coverageValue, sampleCountArg, willClipArg);
-      case 2: return kip_affineProjectClippedWindow(&sourceWindow, &sourceXform, &destination.window,
-                                                    coverageWindow, &params, cacheArg, outXformArg, coverageValue,
-                                                    sampleCountArg, willClipArg);
-      case 3: return kip_affineProjectClippedWindow16(&sourceWindow, &sourceXform, &destination.window,
-                                                      coverageWindow, &params, cacheArg, outXformArg, coverageValue,
-                                                      sampleCountArg, willClipArg);
-      case 4: return kip_affineProjectNorm(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                           validStartArg, validEndArg);
-      default: return kip_affineProjectNorm16(s, destination.image, &params, clipped, cacheArg, sampleCountArg,
-                                              validStartArg, validEndArg);
+    const auto pick = [&](auto eight, auto sixteenBit) { return sixteen ? sixteenBit : eight; };
+    if (form < 2) {
+      return pick(kip_affineProjectClipped, kip_affineProjectClipped16)(
+          s, destination.image, coverageImage, &params, cacheArg, coverageValue, sampleCountArg, willClipArg);
     }
+    if (form < 4) {
+      return pick(kip_affineProjectClippedWindow, kip_affineProjectClippedWindow16)(
+          &sourceWindow, &sourceXform, &destination.window, coverageWindow, &params, cacheArg, outXformArg,
+          coverageValue, sampleCountArg, willClipArg);
+    }
+    return pick(kip_affineProjectNorm, kip_affineProjectNorm16)(s, destination.image, &params, clipped, cacheArg,
+                                                                sampleCountArg, validStartArg, validEndArg);
   });
   if (status < 0) {
     guard.expectUnchanged(name);
     coverageGuard.expectUnchanged(name);
-  } else {
-    destinationPels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
-    coveragePels.expectOnlyWritten(name, 0, 0, params.xCount, 1);
   }
   if (status >= 0 && !norm) {
     KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
-    if (verdict == 0) {
-      coverageGuard.expectUnchanged(name);
-      KIPFUZZ_CHECK(sampleCount == static_cast<uint32_t>(params.yCount), name, "an inside sampling's sampleCount");
-    } else {
-      expectDestXform(name, params, 1, windows ? outXform : coverage.image->imageFromClient);
-      uint32_t largest = 0;
-      bool all = true;
-      for (int32_t i = 0; i < params.xCount; ++i) {
-        uint32_t cover = 0, sum = 0;
-        if (!coverage.entry(windows, i, &cover)) {
-          all = false;
-          continue;
-        }
-        largest = std::max(largest, cover);
-        if (params.sampleMode != KIP_SAMPLE_NEAREST || coverageValue == 0 || params.yCount > 65536) continue;
-        const uint32_t samples = cover / coverageValue;
-        KIPFUZZ_CHECK(cover % coverageValue == 0 && samples <= static_cast<uint32_t>(params.yCount), name,
-                      "a nearest coverage entry is not coverageValue times a sample count");
-        KIPFUZZ_CHECK(!destination.entry(windows, i, &sum) || uint64_t{sum} <= uint64_t{samples} * maxPel, name,
-                      "an entry exceeds its inside samples");
-      }
-      KIPFUZZ_CHECK(!all || sampleCount == largest, name, "sampleCount is not the largest coverage entry");
-    }
+    if (verdict == 0) coverageGuard.expectUnchanged(name);
+    KIPFUZZ_CHECK(verdict != 0 || sampleCount == static_cast<uint32_t>(params.yCount), name,
+                  "an inside sampling's sampleCount");
   } else if (status >= 0) {
-    const bool range = validStartArg != nullptr && validEndArg != nullptr;
-    KIPFUZZ_CHECK(!range || (validStart <= validEnd && validEnd <= static_cast<uint32_t>(params.xCount)), name,
-                  "range");
-    if (clipped == 0 || verdict != 1) {
-      KIPFUZZ_CHECK(!sampleCountArg || sampleCount == static_cast<uint32_t>(params.yCount), name,
-                    "sampleCount of raw sums");
-    } else if (range) {
-      KIPFUZZ_CHECK(validStart == validEnd ? sampleCount == kUnwritten : !sampleCountArg || sampleCount == 1, name,
-                    "sampleCount of means");
-      for (uint32_t i = validStart; i < validEnd && params.sampleMode <= KIP_SAMPLE_LINEAR2; ++i) {
-        uint32_t mean = 0;
-        KIPFUZZ_CHECK(!destination.entry(false, static_cast<int32_t>(i), &mean) || mean <= maxPel, name,
-                      "a mean larger than any pel");
-      }
-    }
+    KIPFUZZ_CHECK(!validStartArg || !validEndArg || (validStart <= validEnd && validEnd <= uint32_t(params.xCount)),
+                  name, "range");
   }
   checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   return 0;

@@ -1,9 +1,8 @@
 // Fuzz target: the clipped transforms (kip_affineTransformClipped, 16) with a clip mask, the
 // attention handler and samplings that leave the source. Refusals leave destination, mask and
 // *willClip alone (a failure once sampling has begun may leave pels written in place, never
-// records). On success *willClip is the clip test's verdict, an inside sampling leaves the mask
-// alone, and with nearest or bilinear 8-bit sampling no destination pel exceeds its mask pel.
-// KIP_ERR_TRANSFORM_NO_OVERLAP leaves an all-zero destination and the mask alone.
+// records; KIP_ERR_TRANSFORM_NO_OVERLAP clears the destination). On success *willClip is the clip
+// test's verdict and an inside sampling leaves the mask alone.
 #include "fuzz_support.hpp"
 
 using namespace kipfuzz;
@@ -16,23 +15,9 @@ int32_t fuzzAttention(void*) {
   return attentionFailAt != 0 && ++attentionCalls >= attentionFailAt ? KIP_ERR_JOB_FAILED : 0;
 }
 
-int32_t callClipped(bool sixteen, const kimg_image* source, kimg_image* destination, kimg_image* mask,
-                    const affineSampleParams* params, affineSampleCache** cache, uint32_t* willClip) {
-  return sixteen ? kip_affineTransformClipped16(source, destination, mask, params, cache, willClip)
-                 : kip_affineTransformClipped(source, destination, mask, params, cache, willClip);
-}
-
 bool inPlace(const kimg_image* image, const affineSampleParams& p) {
   return image->storage != nullptr && image->xOrigin == 0 && image->yOrigin == 0 && image->width == p.xCount &&
          image->height == p.yCount;
-}
-
-// Pel-grid (x, y) of a window; false when it holds none there.
-bool gridPel(const kimg_window& w, int64_t x, int64_t y, uint32_t* value) {
-  x -= w.xOrigin, y -= w.yOrigin;
-  if (x < 0 || y < 0 || x >= w.width || y >= w.height) return false;
-  *value = pelAt(w, static_cast<int32_t>(x), static_cast<int32_t>(y));
-  return true;
 }
 
 }  // namespace
@@ -68,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   maskGuard.image(mask.image, inPlace(mask.image, params));
   destinationGuard.image(destination.image, inPlace(destination.image, params));
   const int32_t status = runCall(in, name, [&] {
-    return callClipped(sixteen, source.get(), destination.image, maskArg, &params, cacheArg, willClipArg);
+    const auto call = sixteen ? kip_affineTransformClipped16 : kip_affineTransformClipped;
+    return call(source.get(), destination.image, maskArg, &params, cacheArg, willClipArg);
   });
   ksys_attention_setHandler(nullptr, nullptr);
 
@@ -76,46 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KIPFUZZ_CHECK(willClip == kUnwritten, name, "wrote willClip on failure");
     maskGuard.check(name, status);
     if (status != KIP_ERR_TRANSFORM_NO_OVERLAP) destinationGuard.check(name, status);
-    kimg_window d{};
-    if (status == KIP_ERR_TRANSFORM_NO_OVERLAP && kimg_windowConst_init(&d, destination.image) < 0) {
-      fail(name, "no overlap, but no destination");
-    }
-    for (int32_t y = 0; y < d.height; ++y) {
-      for (int32_t x = 0; x < d.width; ++x) {
-        const int64_t gx = int64_t{d.xOrigin} + x, gy = int64_t{d.yOrigin} + y;
-        if (gx >= 0 && gy >= 0 && gx < params.xCount && gy < params.yCount && pelAt(d, x, y) != 0) {
-          fail(name, "no overlap, but a pel is not 0");
-        }
-      }
-    }
   } else {
     KIPFUZZ_CHECK(clipStatus >= 0 && willClip == verdict, name, "willClip is not the clip test's verdict");
     KIPFUZZ_CHECK(destination.image->storage != nullptr && destination.image->pelSize == pelSize, name,
                   "destination not bound to the function's pels");
-    expectDestXform(name, params, 0, destination.image->imageFromClient);
-    if (willClip == 0 || maskArg != mask.image) {
-      maskGuard.expectUnchanged(name);
-    } else {
-      KIPFUZZ_CHECK(mask.image->storage != nullptr && mask.image->pelSize == 1, name, "mask not 8-bit");
-      expectDestXform(name, params, 0, mask.image->imageFromClient);
-      const kimg_window d = ExactImage::windowOf(destination.image), m = ExactImage::windowOf(mask.image);
-      for (int32_t y = 0; !sixteen && params.sampleMode <= KIP_SAMPLE_BILINEAR && y < params.yCount; ++y) {
-        for (int32_t x = 0; x < params.xCount; ++x) {
-          uint32_t pel = 0, cover = 0;
-          if (gridPel(d, x, y, &pel) && gridPel(m, x, y, &cover) && pel > cover) {
-            fail(name, "a destination pel exceeds its mask pel");
-          }
-        }
-      }
-    }
-    const kimg_image& d = *destination.image;
-    if (d.xOrigin == 0 && d.yOrigin == 0 && d.width >= params.xCount && d.height >= params.yCount) {
-      ExactImage again;
-      uint32_t clipsAgain = kUnwritten;
-      const int32_t second = callClipped(sixteen, source.get(), again.get(), nullptr, &params, nullptr, &clipsAgain);
-      KIPFUZZ_CHECK(second >= 0 && clipsAgain == willClip, name, "a repeated call differs");
-      KIPFUZZ_CHECK(samePels(again.get(), &d, params.xCount, params.yCount), name, "pels differ without the cache");
-    }
+    if (willClip == 0 || maskArg != mask.image) maskGuard.expectUnchanged(name);
+    KIPFUZZ_CHECK(willClip == 0 || maskArg != mask.image || mask.image->pelSize == 1, name, "mask not 8-bit");
   }
   checkStatus("kip_affineSampleCache_destruct", kip_affineSampleCache_destruct(&cache));
   return 0;
