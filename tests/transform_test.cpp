@@ -117,7 +117,7 @@ class AgainstReference : public testing::TestWithParam<std::tuple<int32_t, uint3
 template <class Pel>
 void AgainstReference::run() {
   const uint32_t mode = std::get<1>(GetParam());
-  ScopedImage source(kPelSize<Pel>, 160, 150);
+  ScopedImage source(static_cast<int32_t>(sizeof(Pel)), 160, 150);
   fillSmooth<Pel>(source.get(), 21);
   source.get()->xOrigin = -13, source.get()->yOrigin = 7;
   const kmath_xformLinear xform{4, -3, 2, 0, 0, 2};
