@@ -1,14 +1,11 @@
 // Transform entry points: where the pels go for every kind of destination, refusals that leave
-// the destination alone, aligned maps, the cache, kip_affine8, a float64 reference of every mode
-// through the whole road, and allocation failures.
-#include "cache/cache.hpp"
+// the destination alone, a float64 reference of every mode through the whole road, and allocation
+// failures.
 #include "transform_images.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <string>
 
 namespace {
 
@@ -18,10 +15,6 @@ int32_t transform(const kimg_image* source, kimg_image* destination, const affin
                   affineSampleCache** cache = nullptr) {
   return source->pelSize == 1 ? kip_affineTransform(source, destination, params, cache)
                               : kip_affineTransform16(source, destination, params, cache);
-}
-
-void fillRandom(kimg_image* image, uint32_t seed) {
-  image->pelSize == 1 ? kiptest::fillRandom8(image, seed) : kiptest::fillRandom16(image, seed);
 }
 
 void fillSmoothOf(kimg_image* image, uint32_t seed) {
@@ -56,7 +49,7 @@ TEST_P(Destinations, HoldTheResultAtItsPelGridPlaces) {
 
   const int32_t width[] = {0, 17, 23, 10, 20}, height[] = {0, 13, 19, 8, 20};
   ScopedImage destination(pelSize, width[kind], height[kind]);
-  fillRandom(destination.get(), 9);
+  pelSize == 1 ? kiptest::fillRandom8(destination.get(), 9) : kiptest::fillRandom16(destination.get(), 9);
   if (kind == 4) destination.get()->xOrigin = 3, destination.get()->yOrigin = 2;
   const kimg_image before = *destination.get();
   const std::vector<uint32_t> oldPels = pelsOf(before), resultPels = pelsOf(r);
@@ -65,182 +58,43 @@ TEST_P(Destinations, HoldTheResultAtItsPelGridPlaces) {
   EXPECT_TRUE(after.firstPel == before.firstPel && after.width == before.width && after.xOrigin == before.xOrigin);
   EXPECT_TRUE(sameXform(after.imageFromClient, destinationXform(params)));
   const std::vector<uint32_t> afterPels = pelsOf(after);
-  for (int32_t y = 0; y < after.height; ++y) {
+  for (int32_t y = 0; y < after.height; ++y)
     for (int32_t x = 0; x < after.width; ++x) {
       const int32_t gx = x + after.xOrigin, gy = y + after.yOrigin;
       const uint32_t want = gx < 17 && gy < 13 ? resultPels[gy * 17 + gx] : oldPels[size_t(y) * after.width + x];
       ASSERT_EQ(afterPels[size_t(y) * after.width + x], want) << "pel " << x << "," << y;
     }
-  }
 }
 
 // Kinds: 0 unbound, 1 exact, 2 larger, 3 smaller, 4 placed at (3, 2).
 INSTANTIATE_TEST_SUITE_P(Kinds, Destinations,
                          testing::Combine(testing::Values(1, 2), testing::Range(0, 5), testing::Bool()));
 
-// ----------------------------------------------------------------------------------------------
-// Refusals: the status, and the destinations exactly as they were (an unbound one stays unbound).
+// Refusals: one per status, and the destinations exactly as they were (an unbound one stays unbound).
 
-struct Images {
-  ScopedImage source8{1, 40, 30}, source16{2, 40, 30};
-  ScopedImage destination8{1, 17, 13}, destination16{2, 17, 13}, unbound;
-  affineSampleParams params = sampling(false);
-  affineSampleCache* nullHandle = nullptr;
-};
-
-struct RefusalCase {
-  const char* name;
-  int32_t expected;
-  std::function<int32_t(Images&)> call;
-};
-
-class Refusals : public testing::TestWithParam<RefusalCase> {};
-
-TEST_P(Refusals, LeaveTheDestinationAlone) {
-  Images s;
-  kiptest::fillRandom8(s.source8.get(), 1);
-  kiptest::fillRandom16(s.source16.get(), 2);
-  kiptest::fillRandom8(s.destination8.get(), 3);
-  kiptest::fillRandom16(s.destination16.get(), 4);
-  const kmath_xformLinear marked{1, 2, 3, 0, 0, 4};
-  for (kimg_image* d : {s.destination8.get(), s.destination16.get()}) {
-    ASSERT_EQ(kimg_image_setLinearImageFromClientXform(d, &marked), 0);
-  }
-  const kimg_image before8 = *s.destination8.get(), before16 = *s.destination16.get();
+TEST(Refusals, LeaveTheDestinationAlone) {
+  ScopedImage source8(1, 40, 30), source16(2, 40, 30), d8(1, 17, 13), d16(2, 17, 13), unbound, alias;
+  kiptest::fillRandom8(d8.get(), 3);
+  kiptest::fillRandom16(d16.get(), 4);
+  const kimg_image before8 = *d8.get(), before16 = *d16.get();
   const std::vector<uint32_t> pels8 = pelsOf(before8), pels16 = pelsOf(before16);
-  EXPECT_EQ(GetParam().call(s), GetParam().expected);
-  EXPECT_EQ(std::memcmp(s.destination8.get(), &before8, sizeof before8), 0);
-  EXPECT_EQ(std::memcmp(s.destination16.get(), &before16, sizeof before16), 0);
-  EXPECT_EQ(pelsOf(*s.destination8.get()), pels8);
-  EXPECT_EQ(pelsOf(*s.destination16.get()), pels16);
-  EXPECT_EQ(s.unbound.get()->storage, nullptr);
-}
-
-#define REFUSAL(name, status, ...) RefusalCase{name, status, [](Images& s) -> int32_t { __VA_ARGS__; }}
-const RefusalCase kRefusals[] = {
-    REFUSAL("NullSource", KIP_ERR_NULL_POINTER,
-            return kip_affineTransform(nullptr, s.destination8.get(), &s.params, nullptr)),
-    REFUSAL("NullParams", KIP_ERR_NULL_POINTER, return kip_affine8(nullptr, s.source8.get(), s.destination8.get())),
-    REFUSAL("NullCacheHandle", KIP_ERR_NULL_POINTER,
-            return kip_affineTransform(s.source8.get(), s.destination8.get(), &s.params, &s.nullHandle)),
-    REFUSAL("UnboundSource", KIP_ERR_TRANSFORM_UNBOUND, ScopedImage unbound;
-            return kip_affineTransform(unbound.get(), s.destination8.get(), &s.params, nullptr)),
-    REFUSAL("SamplingLeavesTheSource", KIP_ERR_TRANSFORM_CLIPS, s.params.affineRect.tx += 25;
-            return kip_affineTransform16(s.source16.get(), s.destination16.get(), &s.params, nullptr)),
-    // An unbound destination is not tested for overlap (it has no storage).
-    REFUSAL("SamplingLeavesTheSourceIntoUnbound", KIP_ERR_TRANSFORM_CLIPS, s.params.affineRect.ty -= 20;
-            return kip_affineTransform(s.source8.get(), s.unbound.get(), &s.params, nullptr)),
-    REFUSAL("NarrowDestinationFor16", KIP_ERR_PEL_SIZE,
-            return kip_affineTransform16(s.source16.get(), s.destination8.get(), &s.params, nullptr)),
-    REFUSAL("WideSourceFor8", KIP_ERR_PEL_SIZE,
-            return kip_affineTransform(s.source16.get(), s.destination8.get(), &s.params, nullptr)),
-    REFUSAL("DestinationIsTheSource", KIP_ERR_MEMORY_OVERLAP,
-            return kip_affineTransform(s.destination8.get(), s.destination8.get(), &s.params, nullptr)),
-    // Another record over the last rows of the destination's own pels.
-    REFUSAL("DestinationSharesTheSourcePels", KIP_ERR_MEMORY_OVERLAP, ScopedImage alias;
-            const kimg_image& d = *s.destination16.get();
-            EXPECT_EQ(kimg_image_bindExternal(alias.get(), static_cast<uint16_t*>(d.firstPel) + 5 * d.stride, 2, 17, 8,
-                                              d.stride),
-                      0);
-            return kip_affineTransform16(alias.get(), s.destination16.get(), &s.params, nullptr)),
-    REFUSAL("Affine8SamplingLeavesTheSource", KIP_ERR_TRANSFORM_CLIPS, s.params.affineRect.tx = -3;
-            return kip_affine8(&s.params, s.source8.get(), s.destination8.get())),
-    REFUSAL("NoSamples", KIP_ERR_NO_SAMPLES, s.params.yCount = 0;
-            return kip_affineTransform(s.source8.get(), s.destination8.get(), &s.params, nullptr)),
-    REFUSAL("NotFinite", KIP_ERR_NOT_FINITE, s.params.affineRect.e1 = std::nan("");
-            return kip_affineTransform16(s.source16.get(), s.destination16.get(), &s.params, nullptr)),
-};
-#undef REFUSAL
-
-INSTANTIATE_TEST_SUITE_P(Cases, Refusals, testing::ValuesIn(kRefusals),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ----------------------------------------------------------------------------------------------
-// Aligned maps, the cache, kip_affine8
-
-// An identity map over a rectangle of the source copies its pels in every mode, from a source
-// whose pel grid starts elsewhere than (0, 0).
-TEST(Transform, IdentityMapCopiesTheSourceRectangleInEveryMode) {
-  for (int32_t pelSize : {1, 2}) {
-    ScopedImage source(pelSize, 30, 20), part(pelSize, 11, 7);
-    fillRandom(source.get(), 5);
-    part.get()->xOrigin = 7, part.get()->yOrigin = 3;  // the pels the rectangle covers
-    ASSERT_EQ(pelSize == 1 ? kip_pelCopy8(source.get(), part.get()) : kip_pelCopy16(source.get(), part.get()), 0);
-    source.get()->xOrigin = -4, source.get()->yOrigin = 6;
-    for (uint32_t mode : {0u, 1u, 2u, 3u}) {
-      const kmath_shapeAffineRect rect{3, 9, 11, 0, 0, 7};
-      affineSampleParams params{};
-      ASSERT_EQ(kip_affineSampleParams_init(&params, mode, &rect, 11, 7), 0);
-      ScopedImage destination;
-      ASSERT_EQ(transform(source.get(), destination.get(), &params), 0);
-      EXPECT_EQ(pelsOf(*destination.get()), pelsOf(*part.get())) << "pel size " << pelSize << " mode " << mode;
-    }
-  }
-}
-
-// A caller's cache gives the pels of no cache, and a second call with the same geometry (into
-// another destination of the same size) recomputes nothing; kip_affine8 is the 8-bit transform
-// without a cache.
-TEST(Transform, CacheReuseAndAffine8GiveTheSamePels) {
-  affineSampleCache* cache = nullptr;
-  ASSERT_EQ(kip_affineSampleCache_construct(&cache), 0);
-  for (int32_t pelSize : {1, 2}) {
-    ScopedImage source(pelSize, 90, 80);
-    fillSmoothOf(source.get(), 7);
-    for (uint32_t mode : {1u, 3u}) {
-      SCOPED_TRACE("pel size " + std::to_string(pelSize) + " mode " + std::to_string(mode));
-      const affineSampleParams params = turnedSampling(mode, 33, 1.3, true, 41, 37, 44.2, 40.7);
-      ScopedImage uncached, first, second(pelSize, 41, 37), viaAffine8;
-      ASSERT_EQ(transform(source.get(), uncached.get(), &params), 0);
-      ASSERT_EQ(transform(source.get(), first.get(), &params, &cache), 0);
-      const affineSampleCacheCounters last = affineSampleCache_testCounters();
-      ASSERT_EQ(transform(source.get(), second.get(), &params, &cache), 0);
-      const affineSampleCacheCounters now = affineSampleCache_testCounters();
-      EXPECT_TRUE(now.destinationXforms == last.destinationXforms && now.alignments == last.alignments &&
-                  now.tables8 == last.tables8 && now.tables16 == last.tables16);
-      EXPECT_EQ(pelsOf(*first.get()), pelsOf(*uncached.get()));
-      EXPECT_EQ(pelsOf(*second.get()), pelsOf(*uncached.get()));
-      EXPECT_TRUE(sameXform(second.get()->imageFromClient, uncached.get()->imageFromClient));
-      if (pelSize == 2) continue;
-      ASSERT_EQ(kip_affine8(&params, source.get(), viaAffine8.get()), 0);
-      EXPECT_EQ(pelsOf(*viaAffine8.get()), pelsOf(*uncached.get()));
-      EXPECT_TRUE(sameXform(viaAffine8.get()->imageFromClient, uncached.get()->imageFromClient));
-    }
-  }
-  EXPECT_EQ(kip_affineSampleCache_destruct(&cache), 0);
-}
-
-// A general map goes through the threaded process, which asks the hook. Forbidding the optimized
-// 8-bit process changes a few bilinear pels of a smooth image by one level (as the header says)
-// and no nearest pel at these counts; the 16-bit path is portable either way. Large enough to be
-// split into bands.
-TEST(Transform, ForbiddingTheOptimizedProcessChangesAFewPelsAtMost) {
-  for (int32_t pelSize : {1, 2}) {
-    ScopedImage source(pelSize, 700, 600);
-    fillSmoothOf(source.get(), 9);
-    for (uint32_t mode : {0u, 1u}) {
-      SCOPED_TRACE("pel size " + std::to_string(pelSize) + " mode " + std::to_string(mode));
-      const affineSampleParams params = turnedSampling(mode, 17, 0.9, false, 520, 480, 350.3, 300.6);
-      ScopedImage optimized, portable;
-      const char* hookName = pelSize == 1 ? "kip_affineProcess" : "kip_affineProcess16";
-      {
-        kiptest::ScopedHook hook({});
-        ASSERT_EQ(transform(source.get(), optimized.get(), &params), 0);
-        EXPECT_GT(kiptest::ScopedHook::askedCount(hookName), 0);
-      }
-      {
-        kiptest::ScopedHook hook({hookName});
-        ASSERT_EQ(transform(source.get(), portable.get(), &params), 0);
-      }
-      const std::vector<uint32_t> a = pelsOf(*optimized.get()), b = pelsOf(*portable.get());
-      size_t differ = 0;
-      for (size_t k = 0; k < a.size(); ++k) {
-        ASSERT_LE(std::abs(int64_t(a[k]) - int64_t(b[k])), 1) << "pel " << k;
-        differ += a[k] != b[k];
-      }
-      EXPECT_LE(differ, pelSize == 1 && mode == 1 ? a.size() * 3 / 100 : 0u);
-    }
-  }
+  affineSampleParams ok = sampling(false), leaves = ok, none = ok, nan = ok;
+  leaves.affineRect.tx += 25, none.yCount = 0, nan.affineRect.e1 = std::nan("");
+  // Another record over the last rows of the destination's own pels.
+  const int32_t stride = d16.get()->stride;
+  ASSERT_EQ(kimg_image_bindExternal(alias.get(), static_cast<uint16_t*>(d16.get()->firstPel) + 5 * stride, 2, 17, 8, stride), 0);
+  EXPECT_EQ(kip_affineTransform(nullptr, d8.get(), &ok, nullptr), KIP_ERR_NULL_POINTER);
+  EXPECT_EQ(kip_affineTransform(unbound.get(), d8.get(), &ok, nullptr), KIP_ERR_TRANSFORM_UNBOUND);
+  EXPECT_EQ(kip_affineTransform16(source16.get(), d16.get(), &leaves, nullptr), KIP_ERR_TRANSFORM_CLIPS);
+  EXPECT_EQ(kip_affineTransform(source8.get(), unbound.get(), &leaves, nullptr), KIP_ERR_TRANSFORM_CLIPS);
+  EXPECT_EQ(kip_affineTransform16(source16.get(), d8.get(), &ok, nullptr), KIP_ERR_PEL_SIZE);
+  EXPECT_EQ(kip_affineTransform16(alias.get(), d16.get(), &ok, nullptr), KIP_ERR_MEMORY_OVERLAP);
+  EXPECT_EQ(kip_affineTransform(source8.get(), d8.get(), &none, nullptr), KIP_ERR_NO_SAMPLES);
+  EXPECT_EQ(kip_affineTransform16(source16.get(), d16.get(), &nan, nullptr), KIP_ERR_NOT_FINITE);
+  EXPECT_EQ(std::memcmp(d8.get(), &before8, sizeof before8), 0);
+  EXPECT_EQ(std::memcmp(d16.get(), &before16, sizeof before16), 0);
+  EXPECT_TRUE(pelsOf(*d8.get()) == pels8 && pelsOf(*d16.get()) == pels16);
+  EXPECT_EQ(unbound.get()->storage, nullptr);
 }
 
 // ----------------------------------------------------------------------------------------------
@@ -263,7 +117,7 @@ class AgainstReference : public testing::TestWithParam<std::tuple<int32_t, uint3
 template <class Pel>
 void AgainstReference::run() {
   const uint32_t mode = std::get<1>(GetParam());
-  ScopedImage source(kPelSize<Pel>, 160, 150);
+  ScopedImage source(static_cast<int32_t>(sizeof(Pel)), 160, 150);
   fillSmooth<Pel>(source.get(), 21);
   source.get()->xOrigin = -13, source.get()->yOrigin = 7;
   const kmath_xformLinear xform{4, -3, 2, 0, 0, 2};
@@ -290,10 +144,7 @@ void AgainstReference::run() {
           const double got = stored<Pel>(*destination.get(), i, j);
           const double positionError = (2.0 + i + j) / 65536;
           if (mode == KIP_SAMPLE_NEAREST) {
-            if (borderDistance(x) < positionError || borderDistance(y) < positionError) {
-              ++skipped;
-              continue;
-            }
+            if (borderDistance(x) < positionError || borderDistance(y) < positionError) { ++skipped; continue; }
             ASSERT_EQ(got, expected) << "angle " << angle << " pitch " << pitch << " at " << i << "," << j;
           } else {
             const double margin = 2 * slope * positionError / kLevel<Pel>;
@@ -346,7 +197,6 @@ TEST_P(AllocationFailures, ReturnTheirStatusAndLeakNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AllocationFailures,
-                         testing::Values(std::make_tuple(1, 2u, false), std::make_tuple(1, 3u, true),
-                                         std::make_tuple(2, 3u, false), std::make_tuple(2, 0u, true)));
+                         testing::Values(std::make_tuple(1, 3u, true), std::make_tuple(2, 1u, false)));
 
 }  // namespace
