@@ -63,8 +63,21 @@ int32_t affineProcess_project8(const kimg_window* source, const kmath_xformLinea
     status = cubicWeightTable_ensure();
     if (status < 0) return status;
   }
-  if (vector->width > 0) std::memset(vector->firstPel, 0, static_cast<size_t>(vector->width) * sizeof(uint32_t));
+  // Each path clears the vector just before it samples: the two-pass drivers after allocating
+  // their scratch (their clearing is their own), the others allocate nothing.
+  const auto clear = [&] {
+    if (vector->width > 0) std::memset(vector->firstPel, 0, static_cast<size_t>(vector->width) * sizeof(uint32_t));
+  };
+  const bool twoPass =
+      params != nullptr && (params->sampleMode == KIP_SAMPLE_LINEAR2 || params->sampleMode == KIP_SAMPLE_CUBIC2);
   return dispatchOptimizedFirst(
-      kHookAffineProcess, [&] { return affineProcess_optimized8(1, source, sourceXform, vector, params, cache); },
-      [&] { return affineProcess_portable8(1, source, sourceXform, vector, params, cache); });
+      kHookAffineProcess,
+      [&] {
+        if (!twoPass) clear();
+        return affineProcess_optimized8(1, source, sourceXform, vector, params, cache);
+      },
+      [&] {
+        clear();
+        return affineProcess_portable8(1, source, sourceXform, vector, params, cache);
+      });
 }

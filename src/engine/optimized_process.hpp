@@ -27,6 +27,8 @@ int32_t affineProcess_tiled8(uint32_t accumulate, const kimg_window* source, con
 
 // The two-pass modes on the vector table drivers, from the cache's sampleTable8; the source
 // window's first and last pels bound what they read.
+// Accumulating, the destination is a projection vector: its entries are cleared first, once the
+// drivers' scratch is allocated.
 int32_t affineProcess_tableOptimized8(uint32_t accumulate, const affineSampleParams* params,
                                       const affineSampleCache* cache, const kimg_window* source,
                                       const kimg_window* destination);

@@ -36,6 +36,8 @@ int32_t affineProcess_tableOptimized8(uint32_t accumulate, const affineSamplePar
   if (!driversServe(accumulate, table, *source, *destination)) return KIP_ERR_NOT_AVAILABLE;
   const auto* first = static_cast<const uint8_t*>(source->firstPel);
   const uint8_t* last = first + (ptrdiff_t{source->height} - 1) * source->stride + (source->width - 1);
-  return accumulate ? affineTile_tableAccumulate8(1, params, &table, first, last, destination->firstPel)
+  // A projection's vector is cleared by the driver itself, after the last step that can fail.
+  const size_t vectorBytes = static_cast<size_t>(destination->width) * sizeof(uint32_t);
+  return accumulate ? affineTile_tableProject8(params, &table, first, last, destination->firstPel, vectorBytes)
                     : affineTile_tableStore8(0, params, &table, first, last, destination->firstPel);
 }

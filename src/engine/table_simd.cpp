@@ -9,6 +9,7 @@
 #if HWY_ONCE
 
 #include <cassert>
+#include <cstring>
 
 #include "engine/cubic_weight_table.hpp"
 #include "engine/table_source_box.hpp"
@@ -29,7 +30,7 @@ HWY_EXPORT(TableSimdTargetName);
 namespace {
 
 int32_t tableSimd(uint32_t accumulate, const affineSampleParams* params, const sampleTable* table,
-                  const uint8_t* sourceFirst, const uint8_t* sourceLast, void* destination) {
+                  const uint8_t* sourceFirst, const uint8_t* sourceLast, void* destination, size_t clearBytes = 0) {
   int32_t status = requirePackedIntegerProcessor();
   if (status != 0) return status;
   const uint32_t mode = params->sampleMode;
@@ -49,6 +50,9 @@ int32_t tableSimd(uint32_t accumulate, const affineSampleParams* params, const s
   if (status >= 0) status = cubicWeightTable_getWeights(cubicWeightTable_get(), &weights);
   if (status < 0) return cleanup.finish(status);
 
+  // Nothing can fail from here on: a projection vector that still holds the caller's entries is
+  // cleared only now.
+  if (clearBytes > 0) std::memset(destination, 0, clearBytes);
   const tableWalkSetup setup{accumulate, mode, table, weights, sourceLast - sourceFirst, destination};
   status = HWY_DYNAMIC_DISPATCH(kip::TableSimdTiles8)(&setup, sourceFirst, static_cast<uint8_t*>(scratch), capacity);
   return cleanup.finish(status);
@@ -66,6 +70,11 @@ int32_t affineTile_tableAccumulate8(uint32_t accumulate, const affineSampleParam
                                     const uint8_t* sourceFirst, const uint8_t* sourceLast, void* destination) {
   assert(accumulate == 1);
   return tableSimd(1, params, table, sourceFirst, sourceLast, destination);
+}
+
+int32_t affineTile_tableProject8(const affineSampleParams* params, const sampleTable* table, const uint8_t* sourceFirst,
+                                 const uint8_t* sourceLast, void* vector, size_t clearBytes) {
+  return tableSimd(1, params, table, sourceFirst, sourceLast, vector, clearBytes);
 }
 
 void affineLineBilinearSimd8(const sampleTableHeader* header, const simdLineParams* params, void* lineWrite,

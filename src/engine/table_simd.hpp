@@ -63,3 +63,9 @@ void affineLineCubicSimdAcc8(const sampleTableHeader* header, const simdLinePara
 
 // The instruction set the dispatch chooses now (tests check that forcing one takes effect).
 const char* tableSimdTargetName();
+
+// The accumulate driver for a projection vector that still holds the caller's entries: clears its
+// first clearBytes bytes once every step that can fail has passed, so that a failed call (for
+// memory, say) leaves the caller's entries as they were.
+int32_t affineTile_tableProject8(const affineSampleParams* params, const sampleTable* table, const uint8_t* sourceFirst,
+                                 const uint8_t* sourceLast, void* vector, size_t clearBytes);
